@@ -1,0 +1,46 @@
+// frmMain's behaviour, apart from any toolkit: the load sequence that shows the
+// window and runs the install, and the closing report when the window unloads.
+// The Windows binding forwards the window's events here.
+#pragma once
+
+#include "installer/install_state.h"
+#include "platform/platform_services.h"
+
+namespace tarnwick {
+
+class frmMain {
+public:
+    explicit frmMain(PlatformServices& platform) : platform_(platform) {}
+
+    // The load event: gives the install state its starting values, titles and
+    // shows the window, then installs the nine components. Returns when they
+    // are done, or, when the user left meanwhile, after the closing report.
+    void Load();
+
+    // The user pressed Exit or closed the window. Returns true when the closing
+    // report has run and the window may be destroyed now. While the install
+    // runs this only takes note: the run stops after the current component and
+    // Load runs the report before it returns. Later calls do nothing.
+    bool RequestUnload();
+
+    // True once the closing report has run: the window is to go.
+    bool Unloaded() const { return stage_ == Stage::kGone; }
+
+    // 0 when every component succeeded, 1 otherwise.
+    int ExitCode() const { return state_.anyErrors ? 1 : 0; }
+
+    const InstallState& state() const { return state_; }
+
+private:
+    enum class Stage { kCreated, kLoading, kIdle, kUnloading, kGone };
+
+    // The unload event: the closing report.
+    void Unload();
+
+    PlatformServices& platform_;
+    InstallState state_;
+    Stage stage_ = Stage::kCreated;
+    bool unloadRequested_ = false;
+};
+
+}  // namespace tarnwick

@@ -1,0 +1,33 @@
+// The program's own texts: the note under the list, the caption, and the
+// closing report's help and failure texts.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/platform_services.h"
+
+namespace tarnwick {
+
+inline constexpr std::string_view kNoteText =
+    "* If you did not get a pop-up prompt saying that the DLL or OCX file registered, either "
+    "re-run the application or manually register the file (information on how to do that will "
+    "be displayed when exiting this application)";
+
+inline constexpr std::string_view kHelpTitle = "Error Fixing";
+inline constexpr std::string_view kFailureTitle = "Unregistered Components";
+inline constexpr std::string_view kFailureHeading = "Files that failed to be registered:";
+// Line 21 of the help text: where to write about any other error.
+inline constexpr std::string_view kSupportLine = "       support@tarnwick.example";
+
+// "Tarnwick  v" + major + "." + minor + revision, with nothing between the
+// minor and revision numbers: 1.0.0 gives "Tarnwick  v1.00".
+std::string Caption(const AppVersion& version);
+
+// The help text shown on every exit: 23 lines joined by CR LF.
+std::string HelpText();
+
+// The failure box's text for the failure log `dllFailed`.
+std::string FailureReport(std::string_view dllFailed);
+
+}  // namespace tarnwick
