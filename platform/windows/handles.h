@@ -1,0 +1,33 @@
+// One-line owners for each kind of Windows handle the program keeps.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <type_traits>
+
+namespace tarnwick::win {
+
+template <auto Close>
+struct Closer {
+    template <typename T>
+    void operator()(T handle) const noexcept {
+        Close(handle);
+    }
+};
+
+template <typename Handle, auto Close>
+using Unique = std::unique_ptr<std::remove_pointer_t<Handle>, Closer<Close>>;
+
+using UniqueHandle = Unique<HANDLE, ::CloseHandle>;   // kernel objects; never INVALID_HANDLE_VALUE
+using UniqueModule = Unique<HMODULE, ::FreeLibrary>;
+using UniqueFont = Unique<HFONT, ::DeleteObject>;
+using UniqueWindow = Unique<HWND, ::DestroyWindow>;  // top-level windows; children go with them
+
+// A screen device context, released to the screen.
+struct ScreenDcReleaser {
+    void operator()(HDC dc) const noexcept { ::ReleaseDC(nullptr, dc); }
+};
+using UniqueScreenDc = std::unique_ptr<std::remove_pointer_t<HDC>, ScreenDcReleaser>;
+
+}  // namespace tarnwick::win

@@ -1,0 +1,62 @@
+// frmMain as a Win32 window: one window class, built from the form's layout
+// data, forwarding its events to the portable frmMain.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "platform/windows/handles.h"
+#include "ui/main_form.h"
+
+namespace tarnwick::win {
+
+// Handles every message that is waiting, with the dialog keys (Tab, Alt+X,
+// Enter and Space on the button) for `dialog`, and returns. A WM_QUIT taken
+// from the queue is posted again for the message loop.
+void PumpWaitingMessages(HWND dialog);
+
+// Runs the message loop until WM_QUIT.
+void RunMessageLoop(HWND dialog);
+
+class MainWindow {
+public:
+    explicit MainWindow(frmMain& form) : form_(form) {}
+    MainWindow(const MainWindow&) = delete;
+    MainWindow& operator=(const MainWindow&) = delete;
+
+    // Creates the window, hidden, centred on the screen. False on failure.
+    bool Create(HINSTANCE instance);
+    void Destroy() { window_.reset(); }
+    HWND hwnd() const { return window_.get(); }
+
+    void AddListItem(const std::wstring& item);
+    void SetBarText(const std::wstring& text);
+    void SetNoteText(const std::wstring& text);
+    void SetCaption(const std::wstring& text);
+    void Show();
+    void Hide();
+
+private:
+    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+
+    bool OnCreate();
+    void OnCommand(int id, int code);
+    void OnClose();
+    HBRUSH OnControlColor(HDC dc, HWND control);
+    void OnDestroy();
+
+    void CreateFonts();
+    void FitNoteFont(const std::wstring& text);
+
+    frmMain& form_;
+    int dpi_ = 96;
+    UniqueFont listFont_, barFont_, uiFont_, noteFont_;
+    // Child windows, owned and destroyed by the main window.
+    HWND list_ = nullptr, exit_ = nullptr, bar_ = nullptr, note_ = nullptr;
+    // Declared last so the window goes before the fonts its controls use.
+    UniqueWindow window_;
+};
+
+}  // namespace tarnwick::win

@@ -1,0 +1,194 @@
+// PlatformServices on Windows.
+#include "platform/windows/windows_platform.h"
+
+#include <shellapi.h>
+
+#include <vector>
+
+#include "platform/windows/main_window.h"
+#include "platform/windows/unicode.h"
+#include "tarnwick_version.h"
+
+namespace tarnwick::win {
+namespace {
+
+// Calls `query(buffer, size)` (a Win32 function that returns the length it
+// wrote, or the size it needs when the buffer is too small) with a growing
+// buffer. Empty when the call fails.
+template <typename Query>
+std::wstring QueryString(Query query) {
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD size = static_cast<DWORD>(buffer.size());
+        const DWORD length = query(buffer.data(), size);
+        if (length == 0) return {};
+        if (length < size) {
+            buffer.resize(length);
+            return buffer;
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+std::wstring ParentFolder(const std::wstring& path) {
+    const auto slash = path.find_last_of(L'\\');
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
+// Removes a file that may have been left read-only.
+void DeleteFileAnyway(const std::wstring& path) {
+    ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::DeleteFileW(path.c_str());
+}
+
+}  // namespace
+
+FileResult FileResultFromError(DWORD error) {
+    switch (error) {
+        case ERROR_SUCCESS: return FileResult::kOk;
+        case ERROR_FILE_NOT_FOUND: return FileResult::kFileNotFound;
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_DIRECTORY:
+        case ERROR_INVALID_DRIVE:
+        case ERROR_BAD_NETPATH:
+        case ERROR_BAD_NET_NAME: return FileResult::kPathNotFound;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION:
+        case ERROR_USER_MAPPED_FILE: return FileResult::kPermissionDenied;
+        default: return FileResult::kAccessError;
+    }
+}
+
+std::string WindowsPlatform::SystemDirectory() {
+    return Narrow(QueryString([](wchar_t* buffer, DWORD size) {
+        // Returns the size needed, with its NUL, when the buffer is too small.
+        const UINT length = ::GetSystemDirectoryW(buffer, size);
+        return length > size ? size : length;
+    }));
+}
+
+bool WindowsPlatform::StartProgram(const std::string& program, const std::string& parameters,
+                                   const std::string& workingDirectory) {
+    const std::wstring file = Widen(program);
+    const std::wstring arguments = Widen(parameters);
+    const std::wstring folder = Widen(workingDirectory);
+    const HINSTANCE result = ::ShellExecuteW(nullptr, nullptr, file.c_str(), arguments.c_str(),
+                                             folder.c_str(), SW_SHOWNORMAL);
+    // Values up to 32 are error codes.
+    return reinterpret_cast<INT_PTR>(result) > 32;
+}
+
+FileResult WindowsPlatform::CopyFileTo(const std::string& source, const std::string& destination) {
+    const std::wstring from = Widen(source);
+    const std::wstring to = Widen(destination);
+
+    // Copy beside the destination first, then put the copy in its place with
+    // a rename: the destination is either the old file or the whole new one.
+    wchar_t temporary[MAX_PATH];
+    if (::GetTempFileNameW(ParentFolder(to).c_str(), L"tnw", 0, temporary) == 0) {
+        return FileResultFromError(::GetLastError());
+    }
+    if (!::CopyFileW(from.c_str(), temporary, FALSE)) {
+        const DWORD error = ::GetLastError();
+        DeleteFileAnyway(temporary);
+        return FileResultFromError(error);
+    }
+    // Files from a CD or a ZIP are often read-only; an installed copy that
+    // kept the flag could never be replaced by a later version.
+    ::SetFileAttributesW(temporary, FILE_ATTRIBUTE_NORMAL);
+    if (!::MoveFileExW(temporary, to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        const DWORD error = ::GetLastError();
+        DeleteFileAnyway(temporary);
+        return FileResultFromError(error);
+    }
+    return FileResult::kOk;
+}
+
+FileVersionQuery WindowsPlatform::GetFileVersion(const std::string& path) {
+    const std::wstring file = Widen(path);
+    const DWORD attributes = ::GetFileAttributesW(file.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return {FileResultFromError(::GetLastError()), {}};
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return {FileResult::kAccessError, {}};
+    return {FileResult::kOk, ReadVersionResource(file)};
+}
+
+std::optional<FileVersion> WindowsPlatform::ReadVersionResource(const std::wstring& path) {
+    using SizeFunction = DWORD(WINAPI*)(LPCWSTR, LPDWORD);
+    using InfoFunction = BOOL(WINAPI*)(LPCWSTR, DWORD, DWORD, LPVOID);
+    using QueryFunction = BOOL(WINAPI*)(LPCVOID, LPCWSTR, LPVOID*, PUINT);
+
+    if (!versionDllTried_) {
+        versionDllTried_ = true;
+        const std::wstring dll = Widen(SystemDirectory()) + L"\\version.dll";
+        versionDll_.reset(::LoadLibraryW(dll.c_str()));
+    }
+    if (!versionDll_) return std::nullopt;
+    HMODULE dll = versionDll_.get();  // not owned
+    const auto getSize = reinterpret_cast<SizeFunction>(
+        reinterpret_cast<void*>(::GetProcAddress(dll, "GetFileVersionInfoSizeW")));
+    const auto getInfo = reinterpret_cast<InfoFunction>(
+        reinterpret_cast<void*>(::GetProcAddress(dll, "GetFileVersionInfoW")));
+    const auto query = reinterpret_cast<QueryFunction>(
+        reinterpret_cast<void*>(::GetProcAddress(dll, "VerQueryValueW")));
+    if (!getSize || !getInfo || !query) return std::nullopt;
+
+    DWORD ignored = 0;
+    const DWORD size = getSize(path.c_str(), &ignored);
+    if (size == 0) return std::nullopt;
+    std::vector<unsigned char> data(size);
+    if (!getInfo(path.c_str(), 0, size, data.data())) return std::nullopt;
+    void* block = nullptr;
+    UINT length = 0;
+    if (!query(data.data(), L"\\", &block, &length) || length < sizeof(VS_FIXEDFILEINFO)) {
+        return std::nullopt;
+    }
+    const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(block);
+    if (fixed->dwSignature != 0xFEEF04BD) return std::nullopt;
+    return FileVersion{HIWORD(fixed->dwFileVersionMS), LOWORD(fixed->dwFileVersionMS),
+                       HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS)};
+}
+
+std::string WindowsPlatform::AppFolder() {
+    const std::wstring program = QueryString([](wchar_t* buffer, DWORD size) {
+        // Returns `size` when the path was cut to fit.
+        return ::GetModuleFileNameW(nullptr, buffer, size);
+    });
+    std::wstring folder = ParentFolder(program);
+    if (folder.size() == 2 && folder[1] == L':') folder += L'\\';  // a drive root keeps its backslash
+    return Narrow(folder);
+}
+
+AppVersion WindowsPlatform::AppVersionNumbers() {
+    return {TARNWICK_VERSION_MAJOR, TARNWICK_VERSION_MINOR, TARNWICK_VERSION_PATCH};
+}
+
+void WindowsPlatform::DoEvents() { PumpWaitingMessages(window_ ? window_->hwnd() : nullptr); }
+
+void WindowsPlatform::ShowMessage(const std::string& text, MessageBoxStyle style,
+                                  const std::string& title) {
+    // No owner: the main window is hidden while the closing report is shown.
+    ::MessageBoxW(nullptr, Widen(text).c_str(), Widen(title).c_str(),
+                  MB_OK | MB_SETFOREGROUND | static_cast<UINT>(style));
+}
+
+void WindowsPlatform::AddProgressItem(const std::string& item) {
+    if (window_) window_->AddListItem(Widen(item));
+}
+void WindowsPlatform::SetProgressText(const std::string& text) {
+    if (window_) window_->SetBarText(Widen(text));
+}
+void WindowsPlatform::SetNoteText(const std::string& text) {
+    if (window_) window_->SetNoteText(Widen(text));
+}
+void WindowsPlatform::SetCaption(const std::string& text) {
+    if (window_) window_->SetCaption(Widen(text));
+}
+void WindowsPlatform::ShowForm() {
+    if (window_) window_->Show();
+}
+void WindowsPlatform::HideForm() {
+    if (window_) window_->Hide();
+}
+
+}  // namespace tarnwick::win

@@ -1,0 +1,149 @@
+// A minimal self-registering in-process COM server, built once under each
+// component name Tarnwick installs, so the end-to-end tests copy and register
+// real servers of our own making. Its one class is a bare IUnknown object.
+#include <windows.h>
+#include <objbase.h>
+#include <olectl.h>
+
+#include <cstddef>
+#include <cwchar>
+
+#include "sample_build.h"  // generated per build: TARNWICK_SAMPLE_NAME
+#include "sample_clsid.h"
+
+// The image this code is linked into; its own path is what gets registered.
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
+namespace {
+
+constexpr CLSID kClsid = tarnwick::samples::ClsidFor(L"" TARNWICK_SAMPLE_NAME);
+
+// Live objects plus outstanding factory references and locks: while any remain,
+// the DLL must stay loaded.
+LONG g_server_refs = 0;
+
+class SampleObject final : public IUnknown {
+public:
+    // COM's allocator rather than the C++ runtime's, whose exception machinery
+    // would otherwise be linked into every sample. Non-throwing: a failed
+    // allocation makes the new-expression yield null.
+    static void* operator new(std::size_t size) noexcept { return CoTaskMemAlloc(size); }
+    static void operator delete(void* memory) { CoTaskMemFree(memory); }
+
+    SampleObject() { InterlockedIncrement(&g_server_refs); }
+    ~SampleObject() { InterlockedDecrement(&g_server_refs); }
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
+        if (out == nullptr) return E_POINTER;
+        if (riid != IID_IUnknown) {
+            *out = nullptr;
+            return E_NOINTERFACE;
+        }
+        *out = static_cast<IUnknown*>(this);
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&refs_); }
+    STDMETHODIMP_(ULONG) Release() override {
+        const ULONG left = InterlockedDecrement(&refs_);
+        if (left == 0) delete this;
+        return left;
+    }
+
+private:
+    LONG refs_ = 1;
+};
+
+// One static factory; its references count as server references instead of
+// owning its lifetime.
+class Factory final : public IClassFactory {
+public:
+    STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
+        if (out == nullptr) return E_POINTER;
+        if (riid != IID_IUnknown && riid != IID_IClassFactory) {
+            *out = nullptr;
+            return E_NOINTERFACE;
+        }
+        *out = static_cast<IClassFactory*>(this);
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&g_server_refs); }
+    STDMETHODIMP_(ULONG) Release() override { return InterlockedDecrement(&g_server_refs); }
+
+    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** out) override {
+        if (out == nullptr) return E_POINTER;
+        *out = nullptr;
+        if (outer != nullptr) return CLASS_E_NOAGGREGATION;
+        auto* object = new SampleObject;
+        if (object == nullptr) return E_OUTOFMEMORY;
+        const HRESULT hr = object->QueryInterface(riid, out);
+        object->Release();
+        return hr;
+    }
+    STDMETHODIMP LockServer(BOOL lock) override {
+        if (lock) AddRef(); else Release();
+        return S_OK;
+    }
+};
+
+Factory g_factory;
+
+// This server's keys under HKEY_CLASSES_ROOT.
+struct Keys {
+    wchar_t clsid[48];   // CLSID\{...}
+    wchar_t inproc[64];  // CLSID\{...}\InprocServer32
+    Keys() {
+        wcscpy(clsid, L"CLSID\\");
+        StringFromGUID2(kClsid, clsid + wcslen(clsid), 39);
+        wcscat(wcscpy(inproc, clsid), L"\\InprocServer32");
+    }
+};
+
+HRESULT FromWin32(LSTATUS status) { return HRESULT_FROM_WIN32(static_cast<DWORD>(status)); }
+
+LSTATUS SetString(HKEY key, const wchar_t* name, const wchar_t* value) {
+    const auto bytes = static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t));
+    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value), bytes);
+}
+
+}  // namespace
+
+STDAPI DllRegisterServer() {
+    // Room for the longest path Windows allows: a truncated path would register
+    // a file that does not exist.
+    constexpr DWORD kMaxPath = 32768;
+    wchar_t path[kMaxPath];
+    const DWORD length = GetModuleFileNameW(reinterpret_cast<HMODULE>(&__ImageBase), path, kMaxPath);
+    if (length == 0 || length >= kMaxPath) return SELFREG_E_CLASS;
+
+    const Keys keys;
+    HKEY key = nullptr;
+    LSTATUS status = RegCreateKeyExW(HKEY_CLASSES_ROOT, keys.inproc, 0, nullptr, 0,
+                                     KEY_SET_VALUE, nullptr, &key, nullptr);
+    if (status != ERROR_SUCCESS) return FromWin32(status);
+    status = SetString(key, nullptr, path);
+    if (status == ERROR_SUCCESS) status = SetString(key, L"ThreadingModel", L"Apartment");
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS) {
+        // Half a registration would point COM at a server it cannot load.
+        RegDeleteTreeW(HKEY_CLASSES_ROOT, keys.clsid);
+        return FromWin32(status);
+    }
+    return S_OK;
+}
+
+STDAPI DllUnregisterServer() {
+    const LSTATUS status = RegDeleteTreeW(HKEY_CLASSES_ROOT, Keys().clsid);
+    // Already absent is the state asked for.
+    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND ? S_OK : FromWin32(status);
+}
+
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** out) {
+    if (out == nullptr) return E_POINTER;
+    *out = nullptr;
+    if (clsid != kClsid) return CLASS_E_CLASSNOTAVAILABLE;
+    return g_factory.QueryInterface(riid, out);
+}
+
+STDAPI DllCanUnloadNow() { return g_server_refs == 0 ? S_OK : S_FALSE; }
