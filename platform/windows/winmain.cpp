@@ -10,6 +10,23 @@
 
 namespace {
 
+// The program runs with administrator rights from whatever folder it was
+// unpacked into, often Downloads: no DLL may be loaded from there. Looked up at
+// run time, since Windows before 8 (without its update) lacks the function.
+void LoadDllsOnlyFromTheSystemDirectory() {
+    using SetDirectories = BOOL(WINAPI*)(DWORD);
+    constexpr DWORD kSearchSystem32 = 0x00000800;  // LOAD_LIBRARY_SEARCH_SYSTEM32
+    HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");  // not owned
+    const auto set = reinterpret_cast<SetDirectories>(
+        reinterpret_cast<void*>(::GetProcAddress(kernel, "SetDefaultDllDirectories")));
+    if (set) set(kSearchSystem32);
+    // Where it is missing, at least take the current directory out of the search.
+    using SetDirectory = BOOL(WINAPI*)(LPCWSTR);
+    const auto setDirectory = reinterpret_cast<SetDirectory>(
+        reinterpret_cast<void*>(::GetProcAddress(kernel, "SetDllDirectoryW")));
+    if (!set && setDirectory) setDirectory(L"");
+}
+
 // COM for the shell's sake, held for the life of the program.
 struct ComApartment {
     ComApartment() : ok(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {}
@@ -22,6 +39,7 @@ struct ComApartment {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    LoadDllsOnlyFromTheSystemDirectory();
     using namespace tarnwick;
     ComApartment com;
     win::WindowsPlatform platform;
