@@ -3,7 +3,7 @@
 
 #include <shellapi.h>
 
-#include <vector>
+#include <cstring>
 
 #include "platform/windows/main_window.h"
 #include "platform/windows/unicode.h"
@@ -28,6 +28,30 @@ std::wstring QueryString(Query query) {
         }
         buffer.resize(buffer.size() * 2);
     }
+}
+
+std::optional<FileVersion> ReadVersionResource(const std::wstring& path) {
+    // Mapped as data: none of the file's code runs, and no DLL (version.dll
+    // included) is loaded to read it.
+    UniqueModule file(::LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    if (!file) return std::nullopt;
+    HRSRC found = ::FindResourceW(file.get(), MAKEINTRESOURCEW(VS_VERSION_INFO), RT_VERSION);
+    HGLOBAL loaded = found ? ::LoadResource(file.get(), found) : nullptr;  // not owned
+    const auto* data = static_cast<const unsigned char*>(loaded ? ::LockResource(loaded) : nullptr);
+    if (!data) return std::nullopt;
+    const DWORD size = ::SizeofResource(file.get(), found);
+
+    // VS_VERSIONINFO: three WORDs, the key L"VS_VERSION_INFO", padding to a
+    // DWORD boundary, then the VS_FIXEDFILEINFO.
+    constexpr std::size_t kFixedOffset = (3 * sizeof(WORD) + sizeof(L"VS_VERSION_INFO") + 3) & ~3u;
+    WORD valueLength = 0;
+    if (size < kFixedOffset + sizeof(VS_FIXEDFILEINFO)) return std::nullopt;
+    std::memcpy(&valueLength, data + sizeof(WORD), sizeof valueLength);
+    VS_FIXEDFILEINFO fixed;
+    std::memcpy(&fixed, data + kFixedOffset, sizeof fixed);
+    if (valueLength < sizeof fixed || fixed.dwSignature != VS_FFI_SIGNATURE) return std::nullopt;
+    return FileVersion{HIWORD(fixed.dwFileVersionMS), LOWORD(fixed.dwFileVersionMS),
+                       HIWORD(fixed.dwFileVersionLS), LOWORD(fixed.dwFileVersionLS)};
 }
 
 std::wstring ParentFolder(const std::wstring& path) {
@@ -111,42 +135,6 @@ FileVersionQuery WindowsPlatform::GetFileVersion(const std::string& path) {
     if (attributes == INVALID_FILE_ATTRIBUTES) return {FileResultFromError(::GetLastError()), {}};
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) return {FileResult::kAccessError, {}};
     return {FileResult::kOk, ReadVersionResource(file)};
-}
-
-std::optional<FileVersion> WindowsPlatform::ReadVersionResource(const std::wstring& path) {
-    using SizeFunction = DWORD(WINAPI*)(LPCWSTR, LPDWORD);
-    using InfoFunction = BOOL(WINAPI*)(LPCWSTR, DWORD, DWORD, LPVOID);
-    using QueryFunction = BOOL(WINAPI*)(LPCVOID, LPCWSTR, LPVOID*, PUINT);
-
-    if (!versionDllTried_) {
-        versionDllTried_ = true;
-        const std::wstring dll = Widen(SystemDirectory()) + L"\\version.dll";
-        versionDll_.reset(::LoadLibraryW(dll.c_str()));
-    }
-    if (!versionDll_) return std::nullopt;
-    HMODULE dll = versionDll_.get();  // not owned
-    const auto getSize = reinterpret_cast<SizeFunction>(
-        reinterpret_cast<void*>(::GetProcAddress(dll, "GetFileVersionInfoSizeW")));
-    const auto getInfo = reinterpret_cast<InfoFunction>(
-        reinterpret_cast<void*>(::GetProcAddress(dll, "GetFileVersionInfoW")));
-    const auto query = reinterpret_cast<QueryFunction>(
-        reinterpret_cast<void*>(::GetProcAddress(dll, "VerQueryValueW")));
-    if (!getSize || !getInfo || !query) return std::nullopt;
-
-    DWORD ignored = 0;
-    const DWORD size = getSize(path.c_str(), &ignored);
-    if (size == 0) return std::nullopt;
-    std::vector<unsigned char> data(size);
-    if (!getInfo(path.c_str(), 0, size, data.data())) return std::nullopt;
-    void* block = nullptr;
-    UINT length = 0;
-    if (!query(data.data(), L"\\", &block, &length) || length < sizeof(VS_FIXEDFILEINFO)) {
-        return std::nullopt;
-    }
-    const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(block);
-    if (fixed->dwSignature != 0xFEEF04BD) return std::nullopt;
-    return FileVersion{HIWORD(fixed->dwFileVersionMS), LOWORD(fixed->dwFileVersionMS),
-                       HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS)};
 }
 
 std::string WindowsPlatform::AppFolder() {

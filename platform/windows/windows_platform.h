@@ -39,13 +39,7 @@ public:
     void HideForm() override;
 
 private:
-    std::optional<FileVersion> ReadVersionResource(const std::wstring& path);
-
     MainWindow* window_ = nullptr;
-    // version.dll, loaded on first use by its full path in the system
-    // directory, so no copy beside the program can stand in for it.
-    UniqueModule versionDll_;
-    bool versionDllTried_ = false;
 };
 
 }  // namespace tarnwick::win

@@ -1,0 +1,986 @@
+// tarnwick-driver: drives the Tarnwick window from another process of the same
+// Windows (or Wine) session, for the end-to-end tests. It reads the window, waits
+// for the install run to finish, leaves the window the way a user would, answers
+// the message boxes that follow, and records everything it saw in files that the
+// test scripts compare byte for byte.
+//
+// Usage:
+//   tarnwick-driver [--action exit|altx|close|enter|space|none] [--timeout SECONDS]
+//                   [--out DIR] [--shots DIR] [--items N] [--bar N]
+//                   [--launch PROGRAM] [-- ARGUMENT...]
+//
+//   --action   how the window is left once the run is over (default exit):
+//                exit   BM_CLICK posted to the Exit button
+//                altx   Alt+X posted to the focused control, as the keyboard sends it
+//                close  WM_SYSCOMMAND SC_CLOSE posted to the window (close box, Alt+F4)
+//                enter  Tab until the Exit button has the focus, then Enter
+//                space  Tab until the Exit button has the focus, then Space
+//                none   only read the window and leave the program running
+//   --timeout  bound of every single wait, in seconds (default 60; fractions allowed)
+//   --out      folder (created if missing) for the result files below
+//   --shots    folder (created if missing) for window.bmp, box1.bmp, box2.bmp, ...
+//   --items    list count that means the run is over (default 9)
+//   --bar      progress bar length that means the run is over (default 50)
+//   --launch   start PROGRAM instead of attaching to a window that is already up; it
+//              gets every argument after a lone --, and the driver's current folder
+//
+// Result files, UTF-8 without BOM. Texts are exactly as read, nothing added (a box
+// text keeps its CR LF); list files end every entry with LF; numbers and yes/no
+// have no line end.
+//   caption.txt label.txt bar.txt button.txt  the window once the run is over
+//   items.txt                                 the list then, one item per line
+//   first-bar.txt first-items.txt             the first state seen, if it could be read
+//   controls.txt                              "ListBox N\nEdit N\nStatic N\nButton N\n"
+//   boxes.txt                                 how many message boxes came up
+//   boxN-title.txt boxN-text.txt              each box's caption and message
+//   boxN-buttons.txt                          each box's visible button texts
+//   hidden-during-boxes.txt                   yes when the window was hidden under every box
+//                                             (also yes when none came: see boxes.txt)
+//   exit-code.txt                             the program's exit code, when it could be read
+// The box files, hidden-during-boxes.txt and exit-code.txt are not written with
+// --action none. Each file is written as soon as it is known, so a failed run
+// leaves what was seen up to the failure.
+// A readable summary goes to standard output.
+//
+// Exit code: 0 when every step finished within its time; 1 when a step failed or
+// timed out (standard error says which and what was seen; a program the driver
+// launched is then ended); 2 for a bad command line.
+#ifndef _WIN32_WINNT
+#define _WIN32_WINNT 0x0601
+#endif
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+
+#include <cstdint>
+#include <cwchar>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace {
+
+constexpr std::wstring_view kCaptionPrefix = L"Tarnwick  v";
+constexpr std::wstring_view kBoxClass = L"#32770";
+constexpr double kDefaultTimeoutSeconds = 60;
+constexpr int kDefaultItems = 9;
+constexpr int kDefaultBarLength = 50;
+constexpr UINT kMessageTimeoutMs = 2000;
+constexpr DWORD kPollMs = 50;
+// The final state must hold this long, so that a note set just after the last
+// item is not missed.
+constexpr DWORD kSettleMs = 300;
+// A window that has just come up gets this long to paint before it is captured.
+constexpr DWORD kPaintMs = 300;
+constexpr int kMaxBoxes = 8;
+constexpr int kMaxTabs = 8;
+constexpr int kExitStepFailed = 1;
+constexpr int kExitUsage = 2;
+
+// --- Small RAII owners --------------------------------------------------------
+
+class UniqueHandle {
+public:
+    UniqueHandle() = default;
+    explicit UniqueHandle(HANDLE handle) : handle_(handle == INVALID_HANDLE_VALUE ? nullptr : handle) {}
+    UniqueHandle(const UniqueHandle&) = delete;
+    UniqueHandle& operator=(const UniqueHandle&) = delete;
+    UniqueHandle(UniqueHandle&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
+    UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+        if (this != &other) {
+            Close();
+            handle_ = std::exchange(other.handle_, nullptr);
+        }
+        return *this;
+    }
+    ~UniqueHandle() { Close(); }
+    HANDLE get() const { return handle_; }
+    explicit operator bool() const { return handle_ != nullptr; }
+
+private:
+    void Close() {
+        if (handle_) CloseHandle(handle_);
+        handle_ = nullptr;
+    }
+    HANDLE handle_ = nullptr;
+};
+
+class ScreenDc {
+public:
+    ScreenDc() : dc_(GetDC(nullptr)) {}
+    ScreenDc(const ScreenDc&) = delete;
+    ScreenDc& operator=(const ScreenDc&) = delete;
+    ~ScreenDc() {
+        if (dc_) ReleaseDC(nullptr, dc_);
+    }
+    HDC get() const { return dc_; }
+
+private:
+    HDC dc_;
+};
+
+class MemoryDc {
+public:
+    explicit MemoryDc(HDC like) : dc_(CreateCompatibleDC(like)) {}
+    MemoryDc(const MemoryDc&) = delete;
+    MemoryDc& operator=(const MemoryDc&) = delete;
+    ~MemoryDc() {
+        if (dc_) DeleteDC(dc_);
+    }
+    HDC get() const { return dc_; }
+
+private:
+    HDC dc_;
+};
+
+class GdiObject {
+public:
+    explicit GdiObject(HGDIOBJ object) : object_(object) {}
+    GdiObject(const GdiObject&) = delete;
+    GdiObject& operator=(const GdiObject&) = delete;
+    ~GdiObject() {
+        if (object_) DeleteObject(object_);
+    }
+    HGDIOBJ get() const { return object_; }
+
+private:
+    HGDIOBJ object_;
+};
+
+// An object stays selected into a DC for this object's lifetime; it must end
+// before the object is deleted.
+class Selection {
+public:
+    Selection(HDC dc, HGDIOBJ object) : dc_(dc), previous_(SelectObject(dc, object)) {}
+    Selection(const Selection&) = delete;
+    Selection& operator=(const Selection&) = delete;
+    ~Selection() {
+        if (previous_) SelectObject(dc_, previous_);
+    }
+
+private:
+    HDC dc_;
+    HGDIOBJ previous_;
+};
+
+class Deadline {
+public:
+    explicit Deadline(DWORD milliseconds) : end_(GetTickCount64() + milliseconds) {}
+    bool Passed() const { return GetTickCount64() >= end_; }
+
+private:
+    ULONGLONG end_;
+};
+
+// --- Text -----------------------------------------------------------------------
+
+std::string Utf8(std::wstring_view text) {
+    if (text.empty()) return {};
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                         nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size,
+                        nullptr, nullptr);
+    return bytes;
+}
+
+// WriteFile rather than a C stream: the bytes stay exactly UTF-8 whether the
+// handle is a file, a pipe or (with the code page set in wmain) a console.
+void WriteStd(DWORD which, std::string_view bytes) {
+    const HANDLE handle = GetStdHandle(which);
+    if (!handle || handle == INVALID_HANDLE_VALUE) return;
+    DWORD written = 0;
+    WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+void Say(std::wstring_view line) { WriteStd(STD_OUTPUT_HANDLE, Utf8(line) + "\n"); }
+
+std::wstring Hex(std::uintptr_t value) {
+    wchar_t text[32];
+    swprintf(text, 32, L"0x%llx", static_cast<unsigned long long>(value));
+    return text;
+}
+
+std::wstring Seconds(ULONGLONG milliseconds) {
+    wchar_t text[32];
+    swprintf(text, 32, L"%.2f s", static_cast<double>(milliseconds) / 1000.0);
+    return text;
+}
+
+bool SameText(std::wstring_view a, std::wstring_view b) {
+    return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
+                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+std::wstring ClassOf(HWND window) {
+    wchar_t name[256];
+    const int length = GetClassNameW(window, name, 256);
+    return std::wstring(name, length > 0 ? static_cast<size_t>(length) : 0);
+}
+
+// Quotes one argument so that CommandLineToArgvW gives it back unchanged.
+std::wstring QuoteArgument(std::wstring_view argument) {
+    std::wstring quoted = L"\"";
+    size_t backslashes = 0;
+    for (const wchar_t c : argument) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(backslashes * 2, L'\\');
+    return quoted + L"\"";
+}
+
+// --- Files ----------------------------------------------------------------------
+
+bool WriteWholeFile(const std::wstring& path, const void* data, size_t size) {
+    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
+    DWORD written = 0;
+    return WriteFile(file.get(), data, static_cast<DWORD>(size), &written, nullptr) &&
+           written == size;
+}
+
+bool EnsureFolder(const std::wstring& folder) {
+    return CreateDirectoryW(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+std::wstring JoinPath(const std::wstring& folder, std::wstring_view name) {
+    std::wstring path = folder;
+    if (!path.empty() && path.back() != L'\\' && path.back() != L'/') path += L'\\';
+    return path.append(name);
+}
+
+// Saves the screen area under `window` as a 24-bit BMP. The screen is copied
+// rather than the window printed: WM_PRINT cannot carry a DC to another process.
+bool SaveScreenshot(HWND window, const std::wstring& path) {
+    RECT rect{};
+    if (!GetWindowRect(window, &rect)) return false;
+    const int width = rect.right - rect.left;
+    const int height = rect.bottom - rect.top;
+    if (width <= 0 || height <= 0) return false;
+
+    ScreenDc screen;
+    MemoryDc memory(screen.get());
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;  // bottom-up, as BMP files store rows
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    GdiObject bitmap(CreateDIBSection(screen.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!screen.get() || !memory.get() || !bitmap.get() || !bits) return false;
+    {
+        Selection selected(memory.get(), bitmap.get());
+        if (!BitBlt(memory.get(), 0, 0, width, height, screen.get(), rect.left, rect.top,
+                    SRCCOPY | CAPTUREBLT))
+            return false;
+    }
+    GdiFlush();
+
+    const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
+    const DWORD imageSize = stride * static_cast<DWORD>(height);
+    info.bmiHeader.biSizeImage = imageSize;
+    BITMAPFILEHEADER header{};
+    header.bfType = 0x4D42;  // "BM"
+    header.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
+    header.bfSize = header.bfOffBits + imageSize;
+
+    std::string bytes(reinterpret_cast<const char*>(&header), sizeof header);
+    bytes.append(reinterpret_cast<const char*>(&info.bmiHeader), sizeof info.bmiHeader);
+    bytes.append(static_cast<const char*>(bits), imageSize);
+    return WriteWholeFile(path, bytes.data(), bytes.size());
+}
+
+// --- Reading another process's windows -------------------------------------------
+// Only the W messages: the system converts their text across processes whole,
+// while ANSI reads from another process come back cut.
+
+std::optional<LRESULT> Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG,
+                             kMessageTimeoutMs, &result))
+        return std::nullopt;
+    return static_cast<LRESULT>(result);
+}
+
+std::optional<std::wstring> ReadText(HWND window) {
+    const auto length = Send(window, WM_GETTEXTLENGTH, 0, 0);
+    if (!length || *length < 0) return std::nullopt;
+    // The text may grow between the two messages; a copy that fills the buffer
+    // may be cut, so it is taken again with more room.
+    size_t capacity = static_cast<size_t>(*length) + 16;
+    for (int attempt = 0; attempt < 4; ++attempt, capacity *= 2) {
+        std::wstring text(capacity, L'\0');
+        const auto copied =
+            Send(window, WM_GETTEXT, capacity, reinterpret_cast<LPARAM>(text.data()));
+        if (!copied || *copied < 0) return std::nullopt;
+        if (static_cast<size_t>(*copied) + 1 < capacity) {
+            text.resize(static_cast<size_t>(*copied));
+            return text;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::vector<std::wstring>> ReadItems(HWND list) {
+    const auto count = Send(list, LB_GETCOUNT, 0, 0);
+    if (!count || *count < 0) return std::nullopt;
+    std::vector<std::wstring> items;
+    for (LRESULT index = 0; index < *count; ++index) {
+        const auto length = Send(list, LB_GETTEXTLEN, static_cast<WPARAM>(index), 0);
+        if (!length || *length < 0) return std::nullopt;
+        std::wstring item(static_cast<size_t>(*length) + 1, L'\0');
+        const auto copied = Send(list, LB_GETTEXT, static_cast<WPARAM>(index),
+                                 reinterpret_cast<LPARAM>(item.data()));
+        if (!copied || *copied < 0 || *copied > *length) return std::nullopt;
+        item.resize(static_cast<size_t>(*copied));
+        items.push_back(std::move(item));
+    }
+    return items;
+}
+
+struct Controls {
+    HWND list = nullptr;
+    HWND bar = nullptr;
+    HWND note = nullptr;
+    HWND button = nullptr;
+    int lists = 0;
+    int edits = 0;
+    int statics = 0;
+    int buttons = 0;
+};
+
+struct ControlSearch {
+    HWND parent;
+    Controls found;
+};
+
+BOOL CALLBACK CollectControl(HWND child, LPARAM param) {
+    auto& search = *reinterpret_cast<ControlSearch*>(param);
+    if (GetAncestor(child, GA_PARENT) != search.parent) return TRUE;
+    const std::wstring name = ClassOf(child);
+    auto take = [&](HWND& slot, int& count) {
+        if (count++ == 0) slot = child;
+    };
+    if (SameText(name, L"ListBox")) take(search.found.list, search.found.lists);
+    else if (SameText(name, L"Edit")) take(search.found.bar, search.found.edits);
+    else if (SameText(name, L"Static")) take(search.found.note, search.found.statics);
+    else if (SameText(name, L"Button")) take(search.found.button, search.found.buttons);
+    return TRUE;
+}
+
+Controls FindControls(HWND main) {
+    ControlSearch search{main, {}};
+    EnumChildWindows(main, CollectControl, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+struct WindowState {
+    std::wstring caption;
+    std::wstring label;
+    std::wstring bar;
+    std::wstring button;
+    std::vector<std::wstring> items;
+    bool operator==(const WindowState&) const = default;
+};
+
+std::optional<WindowState> ReadState(HWND main, const Controls& controls) {
+    auto caption = ReadText(main);
+    auto label = ReadText(controls.note);
+    auto bar = ReadText(controls.bar);
+    auto button = ReadText(controls.button);
+    auto items = ReadItems(controls.list);
+    if (!caption || !label || !bar || !button || !items) return std::nullopt;
+    return WindowState{std::move(*caption), std::move(*label), std::move(*bar),
+                       std::move(*button), std::move(*items)};
+}
+
+std::string JoinLines(const std::vector<std::wstring>& lines) {
+    std::string bytes;
+    for (const auto& line : lines) bytes += Utf8(line) + "\n";
+    return bytes;
+}
+
+struct MainSearch {
+    DWORD pid;  // 0: any process
+    std::vector<HWND> found;
+};
+
+// GetWindowTextW, not WM_GETTEXT: for another process's window it reads the
+// stored caption without waiting on that process.
+BOOL CALLBACK CollectMain(HWND window, LPARAM param) {
+    auto& search = *reinterpret_cast<MainSearch*>(param);
+    if (!IsWindowVisible(window)) return TRUE;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (search.pid != 0 && pid != search.pid) return TRUE;
+    wchar_t caption[64];
+    const int length = GetWindowTextW(window, caption, 64);
+    if (length > 0 && std::wstring_view(caption, static_cast<size_t>(length)).starts_with(kCaptionPrefix))
+        search.found.push_back(window);
+    return TRUE;
+}
+
+struct BoxSearch {
+    DWORD pid;
+    HWND main;
+    HWND found;
+};
+
+BOOL CALLBACK CollectBox(HWND window, LPARAM param) {
+    auto& search = *reinterpret_cast<BoxSearch*>(param);
+    if (window == search.main || !IsWindowVisible(window)) return TRUE;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid != search.pid || ClassOf(window) != kBoxClass) return TRUE;
+    search.found = window;
+    return FALSE;
+}
+
+struct BoxContents {
+    std::wstring title;
+    std::wstring text;
+    int textId = 0;
+    std::vector<std::wstring> buttons;
+    HWND ok = nullptr;
+    int okId = 0;
+};
+
+struct BoxChildSearch {
+    HWND box;
+    BoxContents contents;
+    bool textFound = false;
+    bool failed = false;
+};
+
+// The message is the longest text among the box's visible text statics. Its
+// control ID is not relied on: Windows gives it 0xFFFF, Wine another number.
+BOOL CALLBACK CollectBoxChild(HWND child, LPARAM param) {
+    auto& search = *reinterpret_cast<BoxChildSearch*>(param);
+    if (GetAncestor(child, GA_PARENT) != search.box || !IsWindowVisible(child)) return TRUE;
+    const std::wstring name = ClassOf(child);
+    const bool isStatic = SameText(name, L"Static");
+    if (!isStatic && !SameText(name, L"Button")) return TRUE;
+    if (isStatic) {
+        const auto type = static_cast<DWORD>(GetWindowLongW(child, GWL_STYLE)) & SS_TYPEMASK;
+        if (type == SS_ICON || type == SS_BITMAP || type == SS_ENHMETAFILE) return TRUE;
+    }
+    const auto text = ReadText(child);
+    if (!text) {
+        search.failed = true;
+        return FALSE;
+    }
+    auto& contents = search.contents;
+    if (isStatic) {
+        if (!search.textFound || text->size() > contents.text.size()) {
+            contents.text = *text;
+            contents.textId = GetDlgCtrlID(child);
+            search.textFound = true;
+        }
+        return TRUE;
+    }
+    contents.buttons.push_back(*text);
+    const int id = GetDlgCtrlID(child);
+    if (!contents.ok || id == IDOK) {
+        contents.ok = child;
+        contents.okId = id;
+    }
+    return TRUE;
+}
+
+// --- The run --------------------------------------------------------------------
+
+enum class Action { kExit, kAltX, kClose, kEnter, kSpace, kNone };
+
+struct Options {
+    Action action = Action::kExit;
+    std::wstring actionName = L"exit";
+    DWORD timeoutMs = static_cast<DWORD>(kDefaultTimeoutSeconds * 1000);
+    std::wstring outFolder;
+    std::wstring shotsFolder;
+    int items = kDefaultItems;
+    int barLength = kDefaultBarLength;
+    std::wstring launch;
+    std::vector<std::wstring> launchArguments;
+};
+
+class Driver {
+public:
+    explicit Driver(const Options& options) : options_(options), started_(GetTickCount64()) {}
+
+    int Run();
+
+private:
+    int Fail(std::wstring_view step, std::wstring_view detail);
+    bool Output(std::wstring_view name, std::string_view bytes);
+    bool Shot(HWND window, std::wstring_view name);
+    std::wstring Elapsed() const { return Seconds(GetTickCount64() - started_); }
+    bool ProcessEnded() const { return WaitForSingleObject(process_.get(), 0) == WAIT_OBJECT_0; }
+    std::optional<DWORD> ExitCode() const;
+    std::wstring SeenState() const;
+
+    int Launch();
+    int FindMainWindow();
+    int WaitForRun();
+    int Leave();
+    int TabToButton();
+    int AnswerBoxes();
+
+    const Options& options_;
+    const ULONGLONG started_;
+    UniqueHandle process_;
+    bool launched_ = false;
+    DWORD pid_ = 0;
+    DWORD thread_ = 0;
+    HWND main_ = nullptr;
+    Controls controls_;
+    std::optional<WindowState> lastState_;
+};
+
+int Driver::Fail(std::wstring_view step, std::wstring_view detail) {
+    const std::wstring message = L"tarnwick-driver: step '" + std::wstring(step) + L"' failed after " +
+                                 Elapsed() + L": " + std::wstring(detail);
+    Say(L"FAILED: " + message);
+    WriteStd(STD_ERROR_HANDLE, Utf8(message) + "\n");
+    // A program this driver started must not outlive it and hold the session.
+    if (launched_ && process_ && !ProcessEnded()) {
+        TerminateProcess(process_.get(), 255);
+        WaitForSingleObject(process_.get(), options_.timeoutMs);
+    }
+    return kExitStepFailed;
+}
+
+bool Driver::Output(std::wstring_view name, std::string_view bytes) {
+    if (options_.outFolder.empty()) return true;
+    if (WriteWholeFile(JoinPath(options_.outFolder, name), bytes.data(), bytes.size())) return true;
+    Fail(L"write results", L"cannot write " + JoinPath(options_.outFolder, name) + L" (error " +
+                               std::to_wstring(GetLastError()) + L")");
+    return false;
+}
+
+bool Driver::Shot(HWND window, std::wstring_view name) {
+    if (options_.shotsFolder.empty()) return true;
+    const std::wstring path = JoinPath(options_.shotsFolder, name);
+    if (SaveScreenshot(window, path)) {
+        Say(L"  screenshot: " + path);
+        return true;
+    }
+    Fail(L"screenshot", L"cannot capture " + path);
+    return false;
+}
+
+std::optional<DWORD> Driver::ExitCode() const {
+    DWORD code = 0;
+    if (!GetExitCodeProcess(process_.get(), &code) || code == STILL_ACTIVE) return std::nullopt;
+    return code;
+}
+
+std::wstring Driver::SeenState() const {
+    if (!lastState_) return L"the window's contents could not be read";
+    return std::to_wstring(lastState_->items.size()) + L" list items, bar of " +
+           std::to_wstring(lastState_->bar.size()) + L" characters \"" + lastState_->bar + L"\"";
+}
+
+int Driver::Launch() {
+    std::wstring commandLine = QuoteArgument(options_.launch);
+    for (const auto& argument : options_.launchArguments) commandLine += L" " + QuoteArgument(argument);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(options_.launch.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
+                        nullptr, nullptr, &startup, &info))
+        return Fail(L"launch", L"cannot start " + options_.launch + L" (error " +
+                                   std::to_wstring(GetLastError()) + L")");
+    CloseHandle(info.hThread);
+    process_ = UniqueHandle(info.hProcess);
+    launched_ = true;
+    pid_ = info.dwProcessId;
+    Say(L"launched " + options_.launch + L" as process " + std::to_wstring(pid_));
+    return 0;
+}
+
+int Driver::FindMainWindow() {
+    const Deadline deadline(options_.timeoutMs);
+    for (;;) {
+        MainSearch search{pid_, {}};
+        EnumWindows(CollectMain, reinterpret_cast<LPARAM>(&search));
+        if (search.found.size() > 1)
+            return Fail(L"find window", std::to_wstring(search.found.size()) +
+                                            L" visible windows have a caption starting with \"" +
+                                            std::wstring(kCaptionPrefix) + L"\"");
+        if (search.found.size() == 1) {
+            main_ = search.found.front();
+            break;
+        }
+        if (launched_ && ProcessEnded())
+            return Fail(L"find window", L"the program ended before showing its window");
+        if (deadline.Passed())
+            return Fail(L"find window", L"no visible window with a caption starting with \"" +
+                                            std::wstring(kCaptionPrefix) + L"\"");
+        Sleep(kPollMs);
+    }
+
+    DWORD pid = 0;
+    thread_ = GetWindowThreadProcessId(main_, &pid);
+    if (!launched_) {
+        pid_ = pid;
+        // Opened now, while the program still runs, so that its end and exit
+        // code can be seen later.
+        process_ = UniqueHandle(
+            OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid_));
+        if (!process_)
+            return Fail(L"find window", L"cannot open process " + std::to_wstring(pid_) +
+                                            L" (error " + std::to_wstring(GetLastError()) + L")");
+    }
+    Say(L"window " + Hex(reinterpret_cast<std::uintptr_t>(main_)) + L" of process " +
+        std::to_wstring(pid_) + L" found after " + Elapsed());
+
+    controls_ = FindControls(main_);
+    const std::wstring counts = L"ListBox " + std::to_wstring(controls_.lists) + L"\nEdit " +
+                                std::to_wstring(controls_.edits) + L"\nStatic " +
+                                std::to_wstring(controls_.statics) + L"\nButton " +
+                                std::to_wstring(controls_.buttons) + L"\n";
+    if (!Output(L"controls.txt", Utf8(counts))) return kExitStepFailed;
+    if (!controls_.list || !controls_.bar || !controls_.note || !controls_.button) {
+        std::wstring seen = counts;
+        for (auto& c : seen)
+            if (c == L'\n') c = L' ';
+        return Fail(L"find controls", L"need one ListBox, Edit, Static and Button; found " + seen);
+    }
+
+    // The very first state shows how the run starts (an empty bar, say). A
+    // program busy at this moment may not answer; that is not an error here.
+    lastState_ = ReadState(main_, controls_);
+    if (lastState_) {
+        Say(L"first state: " + SeenState());
+        if (!Output(L"first-bar.txt", Utf8(lastState_->bar)) ||
+            !Output(L"first-items.txt", JoinLines(lastState_->items)))
+            return kExitStepFailed;
+    } else {
+        Say(L"first state: the window did not answer yet");
+    }
+    return 0;
+}
+
+int Driver::WaitForRun() {
+    const Deadline deadline(options_.timeoutMs);
+    auto done = [&](const std::optional<WindowState>& state) {
+        return state && state->items.size() == static_cast<size_t>(options_.items) &&
+               state->bar.size() == static_cast<size_t>(options_.barLength);
+    };
+    while (!done(lastState_)) {
+        if (ProcessEnded()) return Fail(L"wait for run", L"the program ended; last seen " + SeenState());
+        if (deadline.Passed())
+            return Fail(L"wait for run", L"expected " + std::to_wstring(options_.items) +
+                                             L" list items and a bar of " +
+                                             std::to_wstring(options_.barLength) +
+                                             L" characters; last seen " + SeenState());
+        Sleep(kPollMs);
+        if (auto state = ReadState(main_, controls_)) lastState_ = std::move(state);
+    }
+    Say(L"run over after " + Elapsed());
+
+    // Whatever the program changes right after the last item (the note, say)
+    // belongs to the final state, so the state must stop changing first.
+    for (;;) {
+        Sleep(kSettleMs);
+        auto state = ReadState(main_, controls_);
+        if (state && *state == *lastState_) break;
+        if (state) lastState_ = std::move(state);
+        if (deadline.Passed())
+            return Fail(L"wait for run", L"the window kept changing or stopped answering; last seen " +
+                                             SeenState());
+    }
+
+    const WindowState& state = *lastState_;
+    Say(L"caption: " + state.caption);
+    Say(L"label: " + state.label);
+    Say(L"bar: " + state.bar + L" (" + std::to_wstring(state.bar.size()) + L")");
+    Say(L"button: " + state.button);
+    Say(L"items (" + std::to_wstring(state.items.size()) + L"):");
+    for (const auto& item : state.items) Say(L"  " + item);
+    if (!Output(L"caption.txt", Utf8(state.caption)) || !Output(L"label.txt", Utf8(state.label)) ||
+        !Output(L"bar.txt", Utf8(state.bar)) || !Output(L"button.txt", Utf8(state.button)) ||
+        !Output(L"items.txt", JoinLines(state.items)))
+        return kExitStepFailed;
+    if (!Shot(main_, L"window.bmp")) return kExitStepFailed;
+    return 0;
+}
+
+// Keyboard actions go where the keyboard would send them: the control that has
+// the focus in the program's GUI thread.
+HWND KeyboardTarget(DWORD thread, HWND fallback) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(thread, &info)) return fallback;
+    if (info.hwndFocus) return info.hwndFocus;
+    return info.hwndActive ? info.hwndActive : fallback;
+}
+
+LPARAM KeyData(UINT virtualKey, bool alt, bool up) {
+    LPARAM data = 1 | static_cast<LPARAM>(MapVirtualKeyW(virtualKey, MAPVK_VK_TO_VSC) << 16);
+    if (alt) data |= LPARAM{1} << 29;                   // context code: Alt is down
+    if (up) data |= (LPARAM{1} << 30) | (LPARAM{1} << 31);  // was down, is being released
+    return data;
+}
+
+int Driver::TabToButton() {
+    for (int tabs = 0;; ++tabs) {
+        const HWND focus = KeyboardTarget(thread_, main_);
+        if (focus == controls_.button) {
+            Say(L"  the Exit button has the focus after " + std::to_wstring(tabs) + L" Tab(s)");
+            return 0;
+        }
+        if (tabs == kMaxTabs)
+            return Fail(L"leave window", L"the Exit button did not get the focus after " +
+                                             std::to_wstring(kMaxTabs) + L" Tabs");
+        PostMessageW(focus, WM_KEYDOWN, VK_TAB, KeyData(VK_TAB, false, false));
+        PostMessageW(focus, WM_KEYUP, VK_TAB, KeyData(VK_TAB, false, true));
+        const Deadline deadline(options_.timeoutMs);
+        while (KeyboardTarget(thread_, main_) == focus) {
+            if (deadline.Passed())
+                return Fail(L"leave window", L"Tab did not move the focus away from a " + ClassOf(focus));
+            Sleep(kPollMs);
+        }
+    }
+}
+
+int Driver::Leave() {
+    bool posted = true;
+    switch (options_.action) {
+    case Action::kNone:
+        return 0;
+    case Action::kExit:
+        // Posted, not sent: the click handler only returns once the message
+        // boxes that follow are answered, which is this driver's next step.
+        Say(L"action exit: BM_CLICK posted to the Exit button");
+        posted = PostMessageW(controls_.button, BM_CLICK, 0, 0);
+        break;
+    case Action::kClose:
+        Say(L"action close: WM_SYSCOMMAND SC_CLOSE posted to the window");
+        posted = PostMessageW(main_, WM_SYSCOMMAND, SC_CLOSE, 0);
+        break;
+    case Action::kAltX: {
+        // What the keyboard's Alt+X becomes in the program's queue once
+        // translated: Alt down, then the system character 'x' with the Alt
+        // context bit. The 'X' key-down itself is left out, since the program's
+        // IsDialogMessageW would translate it again into a second character.
+        const HWND target = KeyboardTarget(thread_, main_);
+        Say(L"action altx: Alt down and WM_SYSCHAR 'x' posted to the focused " + ClassOf(target));
+        posted = PostMessageW(target, WM_SYSKEYDOWN, VK_MENU, KeyData(VK_MENU, true, false)) &&
+                 PostMessageW(target, WM_SYSCHAR, L'x', KeyData('X', true, false));
+        break;
+    }
+    case Action::kEnter:
+    case Action::kSpace: {
+        const bool enter = options_.action == Action::kEnter;
+        Say(std::wstring(L"action ") + (enter ? L"enter" : L"space") +
+            L": Tab to the Exit button, then the key posted to it");
+        if (const int failed = TabToButton()) return failed;
+        const UINT key = enter ? VK_RETURN : VK_SPACE;
+        const HWND target = KeyboardTarget(thread_, main_);
+        posted = PostMessageW(target, WM_KEYDOWN, key, KeyData(key, false, false)) &&
+                 PostMessageW(target, WM_KEYUP, key, KeyData(key, false, true));
+        break;
+    }
+    }
+    if (!posted)
+        return Fail(L"leave window", L"cannot post to the window (error " +
+                                         std::to_wstring(GetLastError()) + L")");
+    return 0;
+}
+
+int Driver::AnswerBoxes() {
+    int boxes = 0;
+    bool hiddenUnderAll = true;
+    for (;;) {
+        const Deadline deadline(options_.timeoutMs);
+        HWND box = nullptr;
+        while (!box) {
+            if (ProcessEnded()) break;
+            BoxSearch search{pid_, main_, nullptr};
+            EnumWindows(CollectBox, reinterpret_cast<LPARAM>(&search));
+            box = search.found;
+            if (box) break;
+            if (deadline.Passed())
+                return Fail(L"message box " + std::to_wstring(boxes + 1),
+                            L"neither a message box nor the end of the program came; " +
+                                std::to_wstring(boxes) + L" box(es) answered, the window is " +
+                                (IsWindow(main_) && IsWindowVisible(main_) ? L"visible" : L"hidden"));
+            Sleep(kPollMs);
+        }
+        if (!box) break;
+        if (++boxes > kMaxBoxes)
+            return Fail(L"message box " + std::to_wstring(boxes),
+                        L"more than " + std::to_wstring(kMaxBoxes) + L" message boxes");
+        const std::wstring step = L"message box " + std::to_wstring(boxes);
+        const std::wstring prefix = L"box" + std::to_wstring(boxes);
+
+        const bool visible = IsWindow(main_) && IsWindowVisible(main_);
+        hiddenUnderAll = hiddenUnderAll && !visible;
+
+        BoxChildSearch children{box, {}};
+        EnumChildWindows(box, CollectBoxChild, reinterpret_cast<LPARAM>(&children));
+        auto title = ReadText(box);
+        if (!title || children.failed) return Fail(step, L"the box did not answer");
+        if (!children.textFound) return Fail(step, L"no message text in the box");
+        if (!children.contents.ok) return Fail(step, L"no button in the box");
+        const BoxContents& contents = children.contents;
+
+        Say(step + L" after " + Elapsed() + L": \"" + *title + L"\", window " +
+            (visible ? L"VISIBLE" : L"hidden") + L", text control ID " +
+            std::to_wstring(contents.textId));
+        std::wstring indented = L"  | ";
+        for (const wchar_t c : contents.text) {
+            if (c == L'\r') continue;
+            indented += c;
+            if (c == L'\n') indented += L"  | ";
+        }
+        Say(indented);
+        std::wstring buttonList;
+        for (const auto& text : contents.buttons) buttonList += L" [" + text + L"]";
+        Say(L"  buttons:" + buttonList);
+        if (!Output(prefix + L"-title.txt", Utf8(*title)) ||
+            !Output(prefix + L"-text.txt", Utf8(contents.text)) ||
+            !Output(prefix + L"-buttons.txt", JoinLines(contents.buttons)))
+            return kExitStepFailed;
+
+        Sleep(kPaintMs);
+        if (!Shot(box, prefix + L".bmp")) return kExitStepFailed;
+
+        // Posted, like a click would be queued: sending would wait until the
+        // program's next box is answered.
+        Say(L"  BM_CLICK posted to button ID " + std::to_wstring(contents.okId));
+        if (!PostMessageW(contents.ok, BM_CLICK, 0, 0))
+            return Fail(step, L"cannot post to the box (error " + std::to_wstring(GetLastError()) + L")");
+        const Deadline gone(options_.timeoutMs);
+        while (IsWindow(box)) {
+            if (gone.Passed()) return Fail(step, L"the box stayed up after its button was clicked");
+            Sleep(kPollMs);
+        }
+    }
+
+    Say(L"program ended after " + Elapsed() + L", " + std::to_wstring(boxes) + L" message box(es)");
+    if (!Output(L"boxes.txt", std::to_string(boxes)) ||
+        !Output(L"hidden-during-boxes.txt", hiddenUnderAll ? "yes" : "no"))
+        return kExitStepFailed;
+    if (const auto code = ExitCode()) {
+        Say(L"exit code: " + std::to_wstring(*code));
+        if (!Output(L"exit-code.txt", std::to_string(*code))) return kExitStepFailed;
+    } else {
+        Say(L"exit code: unknown (error " + std::to_wstring(GetLastError()) + L")");
+    }
+    return 0;
+}
+
+int Driver::Run() {
+    for (const auto* folder : {&options_.outFolder, &options_.shotsFolder}) {
+        if (!folder->empty() && !EnsureFolder(*folder))
+            return Fail(L"start", L"cannot create " + *folder + L" (error " +
+                                      std::to_wstring(GetLastError()) + L")");
+    }
+    if (!options_.launch.empty())
+        if (const int failed = Launch()) return failed;
+    if (const int failed = FindMainWindow()) return failed;
+    if (const int failed = WaitForRun()) return failed;
+    if (const int failed = Leave()) return failed;
+    if (options_.action != Action::kNone)
+        if (const int failed = AnswerBoxes()) return failed;
+    Say(L"all steps done in " + Elapsed());
+    return 0;
+}
+
+// --- Command line ---------------------------------------------------------------
+
+constexpr std::wstring_view kUsage =
+    L"usage: tarnwick-driver [--action exit|altx|close|enter|space|none] [--timeout SECONDS]\n"
+    L"                       [--out DIR] [--shots DIR] [--items N] [--bar N]\n"
+    L"                       [--launch PROGRAM] [-- ARGUMENT...]\n";
+
+std::optional<Options> ParseOptions(int argc, wchar_t** argv, std::wstring& error) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::wstring_view name = argv[i];
+        if (name == L"--") {
+            for (++i; i < argc; ++i) options.launchArguments.emplace_back(argv[i]);
+            break;
+        }
+        if (i + 1 >= argc) {
+            error = L"missing value for " + std::wstring(name);
+            return std::nullopt;
+        }
+        const wchar_t* value = argv[++i];
+        wchar_t* end = nullptr;
+        if (name == L"--action") {
+            const std::pair<std::wstring_view, Action> known[] = {
+                {L"exit", Action::kExit},   {L"altx", Action::kAltX},   {L"close", Action::kClose},
+                {L"enter", Action::kEnter}, {L"space", Action::kSpace}, {L"none", Action::kNone}};
+            bool found = false;
+            for (const auto& [text, action] : known) {
+                if (text == value) {
+                    options.action = action;
+                    options.actionName = value;
+                    found = true;
+                }
+            }
+            if (!found) {
+                error = L"unknown action " + std::wstring(value);
+                return std::nullopt;
+            }
+        } else if (name == L"--timeout") {
+            const double seconds = std::wcstod(value, &end);
+            if (*end != L'\0' || !(seconds > 0) || seconds > 86400) {
+                error = L"bad timeout " + std::wstring(value);
+                return std::nullopt;
+            }
+            options.timeoutMs = static_cast<DWORD>(seconds * 1000);
+        } else if (name == L"--items" || name == L"--bar") {
+            const long number = std::wcstol(value, &end, 10);
+            if (*end != L'\0' || number < 0 || number > 100000) {
+                error = L"bad number " + std::wstring(value);
+                return std::nullopt;
+            }
+            (name == L"--items" ? options.items : options.barLength) = static_cast<int>(number);
+        } else if (name == L"--out") {
+            options.outFolder = value;
+        } else if (name == L"--shots") {
+            options.shotsFolder = value;
+        } else if (name == L"--launch") {
+            options.launch = value;
+        } else {
+            error = L"unknown option " + std::wstring(name);
+            return std::nullopt;
+        }
+    }
+    if (!options.launchArguments.empty() && options.launch.empty()) {
+        error = L"arguments after -- need --launch";
+        return std::nullopt;
+    }
+    return options;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    // Lets a console show the UTF-8 bytes written to it as text.
+    SetConsoleOutputCP(CP_UTF8);
+    std::wstring error;
+    const auto options = ParseOptions(argc, argv, error);
+    if (!options) {
+        WriteStd(STD_ERROR_HANDLE, Utf8(L"tarnwick-driver: " + error + L"\n" + std::wstring(kUsage)));
+        return kExitUsage;
+    }
+    Say(L"tarnwick-driver: action " + options->actionName + L", timeout " +
+        Seconds(options->timeoutMs) + L" per step");
+    return Driver(*options).Run();
+}
