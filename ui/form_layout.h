@@ -15,6 +15,7 @@ struct FontSpec {
     std::string_view face;  // empty: the system's default GUI font
     double points = 0;      // 0: the default font's size
     bool bold = false;
+    bool fixedPitch = false;  // where the face is missing, fall back to a fixed-pitch one
 };
 
 struct ControlSpec {
@@ -37,7 +38,7 @@ inline constexpr int kTwipsPerInch = 1440;
 enum ControlIndex { kListIndex, kExitIndex, kBarIndex, kLabelIndex };
 
 inline constexpr std::array<ControlSpec, 4> kControls = {{
-    {"lstProgress", ControlKind::kListBox, 0, 0, 5175, 2595, {"Courier", 9.75, false},
+    {"lstProgress", ControlKind::kListBox, 0, 0, 5175, 2595, {"Courier", 9.75, false, true},
      Background::kWhite, true, ""},
     {"cmdExit", ControlKind::kButton, 3840, 3720, 1335, 375, {}, Background::kDefault, true,
      "E&xit"},

@@ -71,6 +71,7 @@ UniqueFont MakeFont(const FontSpec& spec, int dpi) {
     font.lfHeight = -static_cast<LONG>(std::lround(spec.points * dpi / 72.0));
     font.lfWeight = spec.bold ? FW_BOLD : FW_NORMAL;
     font.lfCharSet = DEFAULT_CHARSET;
+    font.lfPitchAndFamily = spec.fixedPitch ? FIXED_PITCH | FF_MODERN : DEFAULT_PITCH;
     const std::wstring face = Widen(spec.face);
     std::wcsncpy(font.lfFaceName, face.c_str(), LF_FACESIZE - 1);
     return UniqueFont(::CreateFontIndirectW(&font));
