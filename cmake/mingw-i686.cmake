@@ -4,10 +4,10 @@
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
 
-# The posix thread model: GoogleTest needs std::mutex, which the win32 model lacks.
-# Everything is linked statically, so no winpthread DLL is imported.
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
+# The win32 thread model: the posix one links winpthread, which calls
+# GetTickCount64 and so keeps the program from starting on Windows XP.
+set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-win32)
+set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-win32)
 set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
 
 set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
@@ -18,5 +18,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 # Unused code and symbols are dropped: the program is handed around as one file.
 set(CMAKE_C_FLAGS_INIT "-ffunction-sections -fdata-sections")
 set(CMAKE_CXX_FLAGS_INIT "-ffunction-sections -fdata-sections")
+# Static: no libgcc or libstdc++ DLL to ship or to be planted.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -s -Wl,--gc-sections")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -s -Wl,--gc-sections")

@@ -5,11 +5,9 @@
 
 #include <windows.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <thread>
 #include <vector>
 
 #include "platform/windows/handles.h"
@@ -172,7 +170,7 @@ TEST_F(WindowsPlatformTest, StartsAProgramWithItsParametersInItsFolderWithoutWai
     ASSERT_TRUE(platform_.StartProgram(cmd, "/c echo started> started.txt", Narrow(to_)));
     const std::wstring marker = to_ + L"\\started.txt";
     for (int i = 0; i < 200 && ReadFile(marker).find("started") == std::string::npos; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        ::Sleep(50);
     }
     EXPECT_EQ(ReadFile(marker).substr(0, 7), "started");
 
