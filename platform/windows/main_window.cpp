@@ -37,17 +37,45 @@ ControlClass ClassFor(ControlKind kind) {
     return {L"STATIC", SS_LEFT | SS_NOPREFIX, 0};
 }
 
+// CreateWindowExW's arguments by name.
+struct WindowArgs {
+    DWORD exStyle = 0;
+    const wchar_t* className = nullptr;
+    const wchar_t* text = L"";
+    DWORD style = 0;
+    int x = CW_USEDEFAULT, y = CW_USEDEFAULT, width = CW_USEDEFAULT, height = CW_USEDEFAULT;
+    HWND parent = nullptr;  // not owned
+    int id = 0;             // a child's control ID
+    HINSTANCE instance = nullptr;
+    void* param = nullptr;  // handed to WM_NCCREATE
+};
+
+HWND CreateWindowFrom(const WindowArgs& args) {
+    return ::CreateWindowExW(args.exStyle, args.className, args.text, args.style, args.x, args.y,
+                             args.width, args.height, args.parent,
+                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(args.id)), args.instance,
+                             args.param);
+}
+
 HWND CreateControl(HWND parent, ControlIndex index, int dpi, HFONT font) {
-    const ControlSpec& spec = kControls[index];
-    const ControlClass type = ClassFor(spec.kind);
-    const DWORD style = WS_CHILD | WS_VISIBLE | type.style | (spec.tabStop ? WS_TABSTOP : 0);
-    HWND control = ::CreateWindowExW(
-        type.exStyle, type.name, Widen(spec.text).c_str(), style, TwipsToPixels(spec.left, dpi),
-        TwipsToPixels(spec.top, dpi), TwipsToPixels(spec.width, dpi), TwipsToPixels(spec.height, dpi),
-        parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(index))),
-        reinterpret_cast<HINSTANCE>(::GetWindowLongPtrW(parent, GWLP_HINSTANCE)), nullptr);
-    if (control) ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-    return control;
+    const ControlSpec& control = kControls[index];
+    const ControlClass type = ClassFor(control.kind);
+    const std::wstring text = Widen(control.text);
+    HWND window = CreateWindowFrom({
+        .exStyle = type.exStyle,
+        .className = type.name,
+        .text = text.c_str(),
+        .style = WS_CHILD | WS_VISIBLE | type.style | (control.tabStop ? WS_TABSTOP : 0),
+        .x = TwipsToPixels(control.left, dpi),
+        .y = TwipsToPixels(control.top, dpi),
+        .width = TwipsToPixels(control.width, dpi),
+        .height = TwipsToPixels(control.height, dpi),
+        .parent = parent,
+        .id = ControlId(index),
+        .instance = reinterpret_cast<HINSTANCE>(::GetWindowLongPtrW(parent, GWLP_HINSTANCE)),
+    });
+    if (window) ::SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    return window;
 }
 
 // The system's message font (what dialogs use), at the system DPI.
@@ -62,17 +90,17 @@ LOGFONTW SystemUiFont() {
     return font;
 }
 
-UniqueFont MakeFont(const FontSpec& spec, int dpi) {
-    if (spec.face.empty()) {
+UniqueFont MakeFont(const FontSpec& wanted, int dpi) {
+    if (wanted.face.empty()) {
         const LOGFONTW system = SystemUiFont();
         return UniqueFont(::CreateFontIndirectW(&system));
     }
     LOGFONTW font{};
-    font.lfHeight = -static_cast<LONG>(std::lround(spec.points * dpi / 72.0));
-    font.lfWeight = spec.bold ? FW_BOLD : FW_NORMAL;
+    font.lfHeight = -static_cast<LONG>(std::lround(wanted.points * dpi / 72.0));
+    font.lfWeight = wanted.bold ? FW_BOLD : FW_NORMAL;
     font.lfCharSet = DEFAULT_CHARSET;
-    font.lfPitchAndFamily = spec.fixedPitch ? FIXED_PITCH | FF_MODERN : DEFAULT_PITCH;
-    const std::wstring face = Widen(spec.face);
+    font.lfPitchAndFamily = wanted.fixedPitch ? FIXED_PITCH | FF_MODERN : DEFAULT_PITCH;
+    const std::wstring face = Widen(wanted.face);
     std::wcsncpy(font.lfFaceName, face.c_str(), LF_FACESIZE - 1);
     return UniqueFont(::CreateFontIndirectW(&font));
 }
@@ -132,11 +160,19 @@ bool MainWindow::Create(HINSTANCE instance) {
     RECT work{0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
     ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
 
-    HWND window = ::CreateWindowExW(
-        kFrameExStyle, kWindowClass, Widen(kDesignCaption).c_str(), kFrameStyle,
-        work.left + (work.right - work.left - width) / 2, work.top + (work.bottom - work.top - height) / 2,
-        width, height, nullptr, nullptr, instance, this);
-    return window != nullptr;
+    const std::wstring caption = Widen(kDesignCaption);
+    return CreateWindowFrom({
+               .exStyle = kFrameExStyle,
+               .className = kWindowClass,
+               .text = caption.c_str(),
+               .style = kFrameStyle,
+               .x = work.left + (work.right - work.left - width) / 2,  // centred
+               .y = work.top + (work.bottom - work.top - height) / 2,
+               .width = width,
+               .height = height,
+               .instance = instance,
+               .param = this,
+           }) != nullptr;
 }
 
 LRESULT CALLBACK MainWindow::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
