@@ -22,6 +22,8 @@ using Unique = std::unique_ptr<std::remove_pointer_t<Handle>, Closer<Close>>;
 using UniqueHandle = Unique<HANDLE, ::CloseHandle>;   // kernel objects; never INVALID_HANDLE_VALUE
 using UniqueModule = Unique<HMODULE, ::FreeLibrary>;
 using UniqueFont = Unique<HFONT, ::DeleteObject>;
+using UniqueGdiObject = Unique<HGDIOBJ, ::DeleteObject>;
+using UniqueMemoryDc = Unique<HDC, ::DeleteDC>;     // from CreateCompatibleDC
 using UniqueWindow = Unique<HWND, ::DestroyWindow>;  // top-level windows; children go with them
 
 // A screen device context, released to the screen.
@@ -29,5 +31,10 @@ struct ScreenDcReleaser {
     void operator()(HDC dc) const noexcept { ::ReleaseDC(nullptr, dc); }
 };
 using UniqueScreenDc = std::unique_ptr<std::remove_pointer_t<HDC>, ScreenDcReleaser>;
+
+// CreateFileW's result, which says failure with INVALID_HANDLE_VALUE.
+inline UniqueHandle FileHandle(HANDLE file) {
+    return UniqueHandle(file == INVALID_HANDLE_VALUE ? nullptr : file);
+}
 
 }  // namespace tarnwick::win

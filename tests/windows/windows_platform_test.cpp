@@ -109,9 +109,9 @@ TEST_F(WindowsPlatformTest, FailedCopiesSayWhyAndLeaveNothingBehind) {
     EXPECT_EQ(Copy(from_ + L"\\A.OCX", root_ + L"\\nowhere\\A.OCX"), FileResult::kPathNotFound);
     {
         // Held open without sharing, as by a program that has it in use.
-        UniqueHandle held(::CreateFileW((to_ + L"\\A.OCX").c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                                        nullptr, OPEN_EXISTING, 0, nullptr));
-        ASSERT_NE(held.get(), INVALID_HANDLE_VALUE);
+        UniqueHandle held = FileHandle(::CreateFileW((to_ + L"\\A.OCX").c_str(), GENERIC_READ | GENERIC_WRITE,
+                                                     0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held);
         EXPECT_EQ(Copy(from_ + L"\\A.OCX", to_ + L"\\A.OCX"), FileResult::kPermissionDenied);
     }
     EXPECT_EQ(ReadFile(to_ + L"\\A.OCX"), "old");

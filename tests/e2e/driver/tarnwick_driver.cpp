@@ -60,7 +60,15 @@
 #include <utility>
 #include <vector>
 
+#include "platform/windows/handles.h"
+
 namespace {
+
+using tarnwick::win::FileHandle;
+using tarnwick::win::UniqueGdiObject;
+using tarnwick::win::UniqueHandle;
+using tarnwick::win::UniqueMemoryDc;
+using tarnwick::win::UniqueScreenDc;
 
 constexpr std::wstring_view kCaptionPrefix = L"Tarnwick  v";
 constexpr std::wstring_view kBoxClass = L"#32770";
@@ -80,74 +88,6 @@ constexpr int kExitStepFailed = 1;
 constexpr int kExitUsage = 2;
 
 // --- Small RAII owners --------------------------------------------------------
-
-class UniqueHandle {
-public:
-    UniqueHandle() = default;
-    explicit UniqueHandle(HANDLE handle) : handle_(handle == INVALID_HANDLE_VALUE ? nullptr : handle) {}
-    UniqueHandle(const UniqueHandle&) = delete;
-    UniqueHandle& operator=(const UniqueHandle&) = delete;
-    UniqueHandle(UniqueHandle&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
-    UniqueHandle& operator=(UniqueHandle&& other) noexcept {
-        if (this != &other) {
-            Close();
-            handle_ = std::exchange(other.handle_, nullptr);
-        }
-        return *this;
-    }
-    ~UniqueHandle() { Close(); }
-    HANDLE get() const { return handle_; }
-    explicit operator bool() const { return handle_ != nullptr; }
-
-private:
-    void Close() {
-        if (handle_) CloseHandle(handle_);
-        handle_ = nullptr;
-    }
-    HANDLE handle_ = nullptr;
-};
-
-class ScreenDc {
-public:
-    ScreenDc() : dc_(GetDC(nullptr)) {}
-    ScreenDc(const ScreenDc&) = delete;
-    ScreenDc& operator=(const ScreenDc&) = delete;
-    ~ScreenDc() {
-        if (dc_) ReleaseDC(nullptr, dc_);
-    }
-    HDC get() const { return dc_; }
-
-private:
-    HDC dc_;
-};
-
-class MemoryDc {
-public:
-    explicit MemoryDc(HDC like) : dc_(CreateCompatibleDC(like)) {}
-    MemoryDc(const MemoryDc&) = delete;
-    MemoryDc& operator=(const MemoryDc&) = delete;
-    ~MemoryDc() {
-        if (dc_) DeleteDC(dc_);
-    }
-    HDC get() const { return dc_; }
-
-private:
-    HDC dc_;
-};
-
-class GdiObject {
-public:
-    explicit GdiObject(HGDIOBJ object) : object_(object) {}
-    GdiObject(const GdiObject&) = delete;
-    GdiObject& operator=(const GdiObject&) = delete;
-    ~GdiObject() {
-        if (object_) DeleteObject(object_);
-    }
-    HGDIOBJ get() const { return object_; }
-
-private:
-    HGDIOBJ object_;
-};
 
 // An object stays selected into a DC for this object's lifetime; it must end
 // before the object is deleted.
@@ -240,8 +180,8 @@ std::wstring QuoteArgument(std::wstring_view argument) {
 // --- Files ----------------------------------------------------------------------
 
 bool WriteWholeFile(const std::wstring& path, const void* data, size_t size) {
-    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueHandle file = FileHandle(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
+                                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return false;
     DWORD written = 0;
     return WriteFile(file.get(), data, static_cast<DWORD>(size), &written, nullptr) &&
@@ -267,8 +207,8 @@ bool SaveScreenshot(HWND window, const std::wstring& path) {
     const int height = rect.bottom - rect.top;
     if (width <= 0 || height <= 0) return false;
 
-    ScreenDc screen;
-    MemoryDc memory(screen.get());
+    UniqueScreenDc screen(GetDC(nullptr));
+    UniqueMemoryDc memory(CreateCompatibleDC(screen.get()));
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
     info.bmiHeader.biWidth = width;
@@ -277,7 +217,7 @@ bool SaveScreenshot(HWND window, const std::wstring& path) {
     info.bmiHeader.biBitCount = 24;
     info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
-    GdiObject bitmap(CreateDIBSection(screen.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    UniqueGdiObject bitmap(CreateDIBSection(screen.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
     if (!screen.get() || !memory.get() || !bitmap.get() || !bits) return false;
     {
         Selection selected(memory.get(), bitmap.get());

@@ -4,14 +4,17 @@
 // appears, or after two minutes at the most.
 #include <windows.h>
 
+#include "platform/windows/handles.h"
+
+using tarnwick::win::FileHandle;
+
 int wmain(int argc, wchar_t** argv) {
     if (argc != 4) return 2;
-    HANDLE file = ::CreateFileW(argv[1], GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return 1;
-    ::CloseHandle(::CreateFileW(argv[2], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    const auto held = FileHandle(::CreateFileW(argv[1], GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!held) return 1;
+    FileHandle(::CreateFileW(argv[2], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     for (int i = 0; i < 1200 && ::GetFileAttributesW(argv[3]) == INVALID_FILE_ATTRIBUTES; ++i) {
         ::Sleep(100);
     }
-    ::CloseHandle(file);
     return 0;
 }

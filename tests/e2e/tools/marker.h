@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "platform/windows/handles.h"
+
 inline std::wstring FolderOf(HMODULE module) {
     wchar_t path[MAX_PATH];
     const DWORD length = ::GetModuleFileNameW(module, path, MAX_PATH);
@@ -16,11 +18,10 @@ inline std::wstring FolderOf(HMODULE module) {
 inline void LeaveMarker(HMODULE self, const wchar_t* name) {
     wchar_t program[MAX_PATH];
     const DWORD length = ::GetModuleFileNameW(nullptr, program, MAX_PATH);
-    HANDLE file = ::CreateFileW((FolderOf(self) + name).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ,
-                                nullptr, OPEN_ALWAYS, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return;
+    const auto file = tarnwick::win::FileHandle(::CreateFileW(
+        (FolderOf(self) + name).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr));
+    if (!file) return;
     DWORD written = 0;
-    ::WriteFile(file, program, length * sizeof(wchar_t), &written, nullptr);
-    ::WriteFile(file, L"\r\n", 2 * sizeof(wchar_t), &written, nullptr);
-    ::CloseHandle(file);
+    ::WriteFile(file.get(), program, length * sizeof(wchar_t), &written, nullptr);
+    ::WriteFile(file.get(), L"\r\n", 2 * sizeof(wchar_t), &written, nullptr);
 }
