@@ -48,7 +48,11 @@ FileResult Installer::PlaceComponent(const std::string& name) {
     // empty folder would name the root of the current drive.
     if (state_.sysDir.empty()) return FileResult::kPathNotFound;
 
-    const std::string source = JoinPath(platform_.AppFolder(), name);
+    // Nor without the program's folder: the name alone would be looked for
+    // in the root of the current drive.
+    const std::string folder = platform_.AppFolder();
+    if (folder.empty()) return FileResult::kFileNotFound;
+    const std::string source = JoinPath(folder, name);
     const std::string destination = JoinPath(state_.sysDir, name);
 
     const FileVersionQuery from = platform_.GetFileVersion(source);

@@ -189,17 +189,19 @@ LRESULT CALLBACK MainWindow::WindowProc(HWND hwnd, UINT message, WPARAM wParam, 
         return ::DefWindowProcW(hwnd, message, wParam, lParam);
     }
     try {
-        return self->HandleMessage(message, wParam, lParam);
+        return self->HandleMessage(hwnd, message, wParam, lParam);
     } catch (...) {
         // Nothing may unwind through the system's code that called us.
         return ::DefWindowProcW(hwnd, message, wParam, lParam);
     }
 }
 
-LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-    HWND hwnd = window_.get();
+LRESULT MainWindow::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_CREATE: return OnCreate() ? 0 : -1;
+        case WM_ACTIVATE:
+            OnActivate(LOWORD(wParam) != WA_INACTIVE, HIWORD(wParam) != 0);
+            return 0;
         case WM_COMMAND: OnCommand(LOWORD(wParam), HIWORD(wParam)); return 0;
         case WM_CLOSE: OnClose(); return 0;
         case WM_CTLCOLORLISTBOX:
@@ -219,7 +221,20 @@ bool MainWindow::OnCreate() {
     exit_ = CreateControl(hwnd(), kExitIndex, dpi_, uiFont_.get());
     bar_ = CreateControl(hwnd(), kBarIndex, dpi_, barFont_.get());
     note_ = CreateControl(hwnd(), kLabelIndex, dpi_, uiFont_.get());
-    return list_ && exit_ && bar_ && note_;
+    created_ = list_ && exit_ && bar_ && note_;
+    return created_;
+}
+
+// A window that is not a dialog forgets which control had the focus when it
+// is deactivated (by the registration tool's pop-ups, say); without this,
+// Enter and Space would do nothing until the user pressed Tab.
+void MainWindow::OnActivate(bool active, bool minimized) {
+    if (!active) {
+        HWND focus = ::GetFocus();  // not owned
+        if (focus && ::IsChild(hwnd(), focus)) focus_ = focus;
+    } else if (!minimized) {
+        ::SetFocus(focus_ ? focus_ : list_);
+    }
 }
 
 void MainWindow::CreateFonts() {
@@ -256,8 +271,10 @@ HBRUSH MainWindow::OnControlColor(HDC dc, HWND control) {
 }
 
 void MainWindow::OnDestroy() {
-    list_ = exit_ = bar_ = note_ = nullptr;
-    ::PostQuitMessage(0);
+    list_ = exit_ = bar_ = note_ = focus_ = nullptr;
+    // A window that failed to be created must not end the message loop of
+    // the box that reports it.
+    if (created_) ::PostQuitMessage(0);
 }
 
 void MainWindow::AddListItem(const std::wstring& item) {

@@ -39,9 +39,10 @@ public:
 
 private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
     bool OnCreate();
+    void OnActivate(bool active, bool minimized);
     void OnCommand(int id, int code);
     void OnClose();
     HBRUSH OnControlColor(HDC dc, HWND control);
@@ -53,8 +54,10 @@ private:
     frmMain& form_;
     int dpi_ = 96;
     UniqueFont listFont_, barFont_, uiFont_, noteFont_;
+    bool created_ = false;
     // Child windows, owned and destroyed by the main window.
     HWND list_ = nullptr, exit_ = nullptr, bar_ = nullptr, note_ = nullptr;
+    HWND focus_ = nullptr;  // the child that had the focus when the window was deactivated
     // Declared last so the window goes before the fonts its controls use.
     UniqueWindow window_;
 };

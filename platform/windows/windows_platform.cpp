@@ -54,9 +54,14 @@ std::optional<FileVersion> ReadVersionResource(const std::wstring& path) {
                        HIWORD(fixed.dwFileVersionLS), LOWORD(fixed.dwFileVersionLS)};
 }
 
+// The folder that holds `path`; a drive root keeps its backslash, since "C:"
+// alone means the current folder of drive C.
 std::wstring ParentFolder(const std::wstring& path) {
     const auto slash = path.find_last_of(L'\\');
-    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+    if (slash == std::wstring::npos) return {};
+    std::wstring folder = path.substr(0, slash);
+    if (folder.size() == 2 && folder[1] == L':') folder += L'\\';
+    return folder;
 }
 
 // Removes a file that may have been left read-only.
@@ -119,10 +124,15 @@ FileResult WindowsPlatform::CopyFileTo(const std::string& source, const std::str
         return FileResultFromError(error);
     }
     // Files from a CD or a ZIP are often read-only; an installed copy that
-    // kept the flag could never be replaced by a later version.
+    // kept the flag could never be replaced by a later version. An installed
+    // file left read-only by another installer would refuse the rename.
     ::SetFileAttributesW(temporary, FILE_ATTRIBUTE_NORMAL);
+    const DWORD installed = ::GetFileAttributesW(to.c_str());
+    const bool readOnly = installed != INVALID_FILE_ATTRIBUTES && (installed & FILE_ATTRIBUTE_READONLY);
+    if (readOnly) ::SetFileAttributesW(to.c_str(), installed & ~FILE_ATTRIBUTE_READONLY);
     if (!::MoveFileExW(temporary, to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         const DWORD error = ::GetLastError();
+        if (readOnly) ::SetFileAttributesW(to.c_str(), installed);
         DeleteFileAnyway(temporary);
         return FileResultFromError(error);
     }
@@ -142,9 +152,7 @@ std::string WindowsPlatform::AppFolder() {
         // Returns `size` when the path was cut to fit.
         return ::GetModuleFileNameW(nullptr, buffer, size);
     });
-    std::wstring folder = ParentFolder(program);
-    if (folder.size() == 2 && folder[1] == L':') folder += L'\\';  // a drive root keeps its backslash
-    return Narrow(folder);
+    return Narrow(ParentFolder(program));
 }
 
 AppVersion WindowsPlatform::AppVersionNumbers() {

@@ -2,6 +2,7 @@
 // the install, then waits for the user to leave. The exit code is 0 when every
 // component succeeded and 1 otherwise.
 #include <windows.h>
+#include <commctrl.h>
 #include <objbase.h>
 
 #include "platform/windows/main_window.h"
@@ -27,6 +28,21 @@ void LoadDllsOnlyFromTheSystemDirectory() {
     if (!set && setDirectory) setDirectory(L"");
 }
 
+// The manifest asks for Common Controls 6, which also serves the standard
+// controls' window classes; Windows XP registers them only once comctl32 is
+// loaded. By name, not path: the manifest steers the name to the side-by-side
+// copy. It stays loaded for the life of the program.
+void LoadCommonControls() {
+    using InitControls = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+    constexpr DWORD kStandardClasses = 0x00004000;  // ICC_STANDARD_CLASSES
+    HMODULE controls = ::LoadLibraryW(L"comctl32.dll");  // not owned, never freed
+    const auto init = reinterpret_cast<InitControls>(
+        reinterpret_cast<void*>(::GetProcAddress(controls, "InitCommonControlsEx")));
+    if (!init) return;
+    const INITCOMMONCONTROLSEX classes{sizeof(INITCOMMONCONTROLSEX), kStandardClasses};
+    init(&classes);
+}
+
 // COM for the shell's sake, held for the life of the program.
 struct ComApartment {
     ComApartment() : ok(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {}
@@ -40,6 +56,7 @@ struct ComApartment {
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     LoadDllsOnlyFromTheSystemDirectory();
+    LoadCommonControls();
     using namespace tarnwick;
     ComApartment com;
     win::WindowsPlatform platform;

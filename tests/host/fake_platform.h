@@ -42,7 +42,8 @@ public:
     AppVersion version{1, 0, 0};
     std::set<std::string> folders;
     std::map<std::string, File> files;
-    std::map<std::string, FileResult> copyFailures;  // destination -> forced result
+    std::map<std::string, FileResult> copyFailures;   // destination -> forced result
+    std::map<std::string, FileResult> probeFailures;  // path -> forced version query result
     bool launchSucceeds = true;
     std::function<void()> onDoEvents;     // runs inside every DoEvents
     std::function<void()> onShowMessage;  // runs inside every message box
@@ -79,6 +80,9 @@ public:
 
     FileVersionQuery GetFileVersion(const std::string& path) override {
         journal.push_back("version " + path);
+        if (auto forced = probeFailures.find(path); forced != probeFailures.end()) {
+            return {forced->second, std::nullopt};
+        }
         FileVersionQuery query{Find(path), std::nullopt};
         if (query.result == FileResult::kOk) query.version = files[path].version;
         return query;

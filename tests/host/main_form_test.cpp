@@ -1,6 +1,8 @@
 // frmMain's load sequence and closing report against the fake platform.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "fake_platform.h"
 #include "ui/main_form.h"
 #include "ui/texts.h"
@@ -57,7 +59,8 @@ TEST(HelpTextTest, HasItsTwentyThreeLinesExactly) {
     const std::vector<std::string> lines = SplitLines(text);
     ASSERT_EQ(lines.size(), 23u);
     EXPECT_FALSE(text.ends_with("\r\n"));
-    EXPECT_EQ(text.find('\n'), text.find("\r\n") + 1);  // no bare line feeds
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 22);  // every one after a CR
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\r'), 22);
     EXPECT_EQ(lines[0], "\"File not found\": Re-extract the ZIP file and make sure all");
     EXPECT_EQ(lines[3], "\"Permission denied\": (Windows 2000/XP only)  Log out and");
     EXPECT_EQ(lines[5], "    logging in with the \"Administrator\" account) and run");
@@ -136,6 +139,16 @@ TEST_F(ClosingReportTest, ExitDuringTheRunFinishesTheComponentThenReports) {
     EXPECT_EQ(form.ExitCode(), 1);
     EXPECT_FALSE(form.RequestUnload());  // the window is going; nothing more to show
     EXPECT_EQ(platform.messages.size(), 2u);
+}
+
+TEST_F(ClosingReportTest, LeavingBeforeTheLoadSkipsTheInstall) {
+    EXPECT_FALSE(form.RequestUnload());
+    form.Load();
+    EXPECT_TRUE(form.Unloaded());
+    EXPECT_EQ(platform.Count("copy "), 0);
+    EXPECT_TRUE(platform.items.empty());
+    ASSERT_EQ(platform.messages.size(), 2u);
+    EXPECT_TRUE(platform.messages[1].text.ends_with("\r\n-   SCRRUN.DLL\r\n-   HHCTRL.OCX"));
 }
 
 }  // namespace

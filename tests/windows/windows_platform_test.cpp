@@ -99,6 +99,12 @@ TEST_F(WindowsPlatformTest, AReadOnlySourceGivesAReplaceableCopy) {
     ASSERT_EQ(Copy(from_ + L"\\A.OCX", to_ + L"\\A.OCX"), FileResult::kOk);
     EXPECT_FALSE(::GetFileAttributesW((to_ + L"\\A.OCX").c_str()) & FILE_ATTRIBUTE_READONLY);
     EXPECT_EQ(Copy(from_ + L"\\A.OCX", to_ + L"\\A.OCX"), FileResult::kOk);
+
+    // An installed copy left read-only by someone else is replaced too.
+    WriteFile(to_ + L"\\B.OCX", "old");
+    ::SetFileAttributesW((to_ + L"\\B.OCX").c_str(), FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(Copy(from_ + L"\\A.OCX", to_ + L"\\B.OCX"), FileResult::kOk);
+    EXPECT_EQ(ReadFile(to_ + L"\\B.OCX"), "new");
 }
 
 TEST_F(WindowsPlatformTest, FailedCopiesSayWhyAndLeaveNothingBehind) {
