@@ -11,21 +11,27 @@
 
 namespace {
 
+// `module`'s function `name` as a `Function`, or null where it is missing.
+template <typename Function>
+Function Lookup(HMODULE module, const char* name) {
+    return module ? reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(module, name)))
+                  : nullptr;
+}
+
 // The program runs with administrator rights from whatever folder it was
 // unpacked into, often Downloads: no DLL may be loaded from there. Looked up at
 // run time, since Windows before 8 (without its update) lacks the function.
 void LoadDllsOnlyFromTheSystemDirectory() {
     using SetDirectories = BOOL(WINAPI*)(DWORD);
     constexpr DWORD kSearchSystem32 = 0x00000800;  // LOAD_LIBRARY_SEARCH_SYSTEM32
-    HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");  // not owned
-    const auto set = reinterpret_cast<SetDirectories>(
-        reinterpret_cast<void*>(::GetProcAddress(kernel, "SetDefaultDllDirectories")));
-    if (set) set(kSearchSystem32);
-    // Where it is missing, at least take the current directory out of the search.
     using SetDirectory = BOOL(WINAPI*)(LPCWSTR);
-    const auto setDirectory = reinterpret_cast<SetDirectory>(
-        reinterpret_cast<void*>(::GetProcAddress(kernel, "SetDllDirectoryW")));
-    if (!set && setDirectory) setDirectory(L"");
+    HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");  // not owned
+    if (const auto set = Lookup<SetDirectories>(kernel, "SetDefaultDllDirectories")) {
+        set(kSearchSystem32);
+    } else if (const auto setDirectory = Lookup<SetDirectory>(kernel, "SetDllDirectoryW")) {
+        // At least the current directory leaves the search.
+        setDirectory(L"");
+    }
 }
 
 // The manifest asks for Common Controls 6, which also serves the standard
@@ -36,8 +42,7 @@ void LoadCommonControls() {
     using InitControls = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
     constexpr DWORD kStandardClasses = 0x00004000;  // ICC_STANDARD_CLASSES
     HMODULE controls = ::LoadLibraryW(L"comctl32.dll");  // not owned, never freed
-    const auto init = reinterpret_cast<InitControls>(
-        reinterpret_cast<void*>(::GetProcAddress(controls, "InitCommonControlsEx")));
+    const auto init = Lookup<InitControls>(controls, "InitCommonControlsEx");
     if (!init) return;
     const INITCOMMONCONTROLSEX classes{sizeof(INITCOMMONCONTROLSEX), kStandardClasses};
     init(&classes);
