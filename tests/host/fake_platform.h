@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "installer/install_state.h"
 #include "platform/platform_services.h"
 
 namespace tarnwick::testing {
@@ -29,10 +30,9 @@ public:
 
     FakePlatform() {
         folders = {appFolder, systemDirectory};
-        for (const char* name : {"MSCOMCTL.OCX", "COMDLG32.OCX", "COMCTL32.OCX", "MSINET.OCX",
-                                 "RICHTX32.OCX", "TABCTL32.OCX", "MSSTDFMT.DLL", "SCRRUN.DLL",
-                                 "HHCTRL.OCX"}) {
-            files[appFolder + "\\" + name] = {FileVersion{1, 0, 0, 0}, std::string("new ") + name};
+        for (std::string_view component : kComponentTable) {
+            const std::string name(component);
+            files[appFolder + "\\" + name] = {FileVersion{1, 0, 0, 0}, "new " + name};
         }
     }
 

@@ -4,6 +4,9 @@
 # Wine's server inherits whatever output its first client has; a pipe held open
 # by it hangs the caller, so every Wine command here writes into files.
 
+# A Unix path as Windows programs in a prefix see it: Z: is the whole file system.
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+
 # Makes the template prefix at $1 unless it is there already. Safe when several
 # tests ask at once.
 wine_template() {
