@@ -3,8 +3,11 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "platform/platform_services.h"
 
 namespace tarnwick {
 
@@ -16,14 +19,41 @@ inline constexpr std::array<std::string_view, kComponentCount> kComponentTable =
     "TABCTL32.OCX", "MSSTDFMT.DLL", "SCRRUN.DLL",   "HHCTRL.OCX",
 };
 
+// Where a component stands. Only kRegistered and kRegistering have a success
+// line; every other outcome after kNotReached is a failure.
+enum class Outcome {
+    kNotReached,          // the run has not come to it (yet)
+    kSkipped,             // the run was left before it came to it
+    kCopyFailed,          // not put in place; its line is the copy's error line
+    kLaunchFailed,        // the registration tool could not be started
+    kRegistering,         // the tool was started and has not told its verdict
+    kRegistered,          // the tool ended with exit code 0
+    kRegistrationFailed,  // the tool ended with another exit code
+    kRegistrationTimedOut,  // the tool did not end in time and was ended
+};
+
+struct ComponentOutcome {
+    Outcome outcome = Outcome::kNotReached;
+    ProgramId program = kNoProgram;  // its registration tool, once started
+    std::uint32_t exitCode = 0;      // with kRegistrationFailed
+    int line = -1;                   // its item in lstProgress; -1 before it has one
+    std::string copyError;           // with kCopyFailed: the words of its error line
+};
+
+bool IsFailure(Outcome outcome);
+
 struct InstallState {
     std::array<std::string, kComponentCount> dllFiles;
     // The system directory without a trailing separator; empty when unknown.
     std::string sysDir;
-    // One CR LF + "-   " + name per failed component, so a non-empty log
-    // starts with a line break.
+    // One CR LF + "-   " + name per failed component, in table order, so a
+    // non-empty log starts with a line break. Made from `outcomes`.
     std::string dllFailed;
     bool anyErrors = false;
+    // What became of each component of dllFiles, index for index.
+    std::array<ComponentOutcome, kComponentCount> outcomes;
+    // How many items lstProgress has been given.
+    int listItems = 0;
 };
 
 }  // namespace tarnwick

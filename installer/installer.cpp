@@ -4,8 +4,23 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 
 namespace tarnwick {
+
+bool IsFailure(Outcome outcome) {
+    switch (outcome) {
+        case Outcome::kNotReached:
+        case Outcome::kRegistering:
+        case Outcome::kRegistered: return false;
+        case Outcome::kSkipped:
+        case Outcome::kCopyFailed:
+        case Outcome::kLaunchFailed:
+        case Outcome::kRegistrationFailed:
+        case Outcome::kRegistrationTimedOut: break;
+    }
+    return true;
+}
 
 std::string JoinPath(std::string_view folder, std::string_view name) {
     std::string path(folder);
@@ -29,6 +44,50 @@ std::string_view ErrorDescription(FileResult result) {
         case FileResult::kAccessError: break;
     }
     return "Path/File access error";
+}
+
+std::string RegistrationErrorLine(std::string_view name) {
+    return "Error registering \"" + std::string(name) + "\"";
+}
+
+std::string ExitCodeMeaning(std::uint32_t code) {
+    // The registration tool's own codes; anything from 0xC0000000 up is the
+    // exception that ended it.
+    const char* meaning = nullptr;
+    switch (code) {
+        case 1: meaning = "the registration tool was given bad arguments"; break;
+        case 2: meaning = "OLE could not be started"; break;
+        case 3: meaning = "the file could not be loaded"; break;
+        case 4: meaning = "the file has no DllRegisterServer"; break;
+        case 5: meaning = "its DllRegisterServer failed"; break;
+        default:
+            if (code >= 0xC0000000u) meaning = "the registration tool crashed";
+            break;
+    }
+    char number[16];
+    std::snprintf(number, sizeof number, code > 0xFFFF ? "0x%08X" : "%u", static_cast<unsigned>(code));
+    std::string text = "exit code " + std::string(number);
+    if (meaning) text += std::string(", ") + meaning;
+    return text;
+}
+
+std::string OutcomeLine(std::string_view name, const ComponentOutcome& outcome) {
+    const std::string error = RegistrationErrorLine(name) + ": ";
+    switch (outcome.outcome) {
+        case Outcome::kRegistered: return std::string(name) + " registered successfully.";
+        case Outcome::kRegistering:
+            return std::string(name) + std::string(kSuccessSuffix) +
+                   " (the registration tool had not finished)";
+        case Outcome::kCopyFailed: return std::string(name) + ":" + outcome.copyError;
+        case Outcome::kLaunchFailed: return error + "the registration tool could not be started";
+        case Outcome::kRegistrationFailed: return error + ExitCodeMeaning(outcome.exitCode);
+        case Outcome::kRegistrationTimedOut:
+            return error + "the registration tool did not finish within " +
+                   std::to_string(kRegistrationLimit.count()) + " s and was ended";
+        case Outcome::kNotReached:
+        case Outcome::kSkipped: break;
+    }
+    return std::string(name) + ": not installed, the run ended before it";
 }
 
 bool KeepInstalled(const std::optional<FileVersion>& source,
@@ -55,22 +114,48 @@ FileResult Installer::PlaceComponent(const std::string& name) {
     const std::string source = JoinPath(folder, name);
     const std::string destination = JoinPath(state_.sysDir, name);
 
+    // A new file that cannot be read fails here: its version is unknown, so
+    // nothing may be decided on it.
     const FileVersionQuery from = platform_.GetFileVersion(source);
     if (from.result != FileResult::kOk) return from.result;
     const FileVersionQuery installed = platform_.GetFileVersion(destination);
+    const bool present = installed.result != FileResult::kFileNotFound &&
+                         installed.result != FileResult::kPathNotFound;
+    // Only the system may replace a file it protects; an attempt would fail
+    // with "access denied" and send the user after rights that cannot help.
+    if (present && platform_.IsProtectedFile(destination)) return FileResult::kOk;
     if (installed.result == FileResult::kOk && KeepInstalled(from.version, installed.version)) {
         return FileResult::kOk;
     }
+    // An installed file that cannot be read is left to the copy: it either
+    // replaces it whole or fails with the reason.
     return platform_.CopyFileTo(source, destination);
 }
 
-bool Installer::StepFailed(std::initializer_list<std::string_view> line) noexcept {
+int Installer::IndexOf(std::string_view name) const {
+    for (int i = 0; i < kComponentCount; ++i) {
+        if (state_.dllFiles[i] == name) return i;
+    }
+    return -1;
+}
+
+void Installer::AddLine(int index, const std::string& item) noexcept {
+    try {
+        platform_.AddProgressItem(item);
+        if (index >= 0) state_.outcomes[index].line = state_.listItems;
+        ++state_.listItems;
+    } catch (...) {
+        // The outcome, the flag and the failure log still record it.
+    }
+}
+
+bool Installer::StepFailed(const std::string& name,
+                           std::initializer_list<std::string_view> line) noexcept {
     try {
         std::string item;
         for (std::string_view part : line) item += part;
-        platform_.AddProgressItem(item);
+        AddLine(IndexOf(name), item);
     } catch (...) {
-        // The flag and the failure log still record the failure.
     }
     state_.anyErrors = true;
     return false;
@@ -83,33 +168,98 @@ bool Installer::CopyToSystem(const std::string& name) {
     } catch (...) {
         // Reported as an access error, like any other unexpected failure.
     }
-    return result == FileResult::kOk || StepFailed({name, ":", ErrorDescription(result)});
+    if (result == FileResult::kOk) return true;
+    const std::string_view description = ErrorDescription(result);
+    if (const int index = IndexOf(name); index >= 0) {
+        state_.outcomes[index].outcome = Outcome::kCopyFailed;
+        state_.outcomes[index].copyError = description;
+    }
+    return StepFailed(name, {name, ":", description});
 }
 
 bool Installer::RegisterComponent(const std::string& name) {
-    bool started = false;
+    ProgramId program = kNoProgram;
     try {
         // By full path, so no copy of the tool in the program's folder or the
         // current directory can stand in for the system's own.
-        started = !state_.sysDir.empty() &&
-                  platform_.StartProgram(JoinPath(state_.sysDir, kRegistrationTool), name,
-                                         state_.sysDir);
+        if (!state_.sysDir.empty()) {
+            const std::string parameters = options_.silentRegistration ? "/s " + name : name;
+            program = platform_.StartProgram(
+                {JoinPath(state_.sysDir, kRegistrationTool), parameters, state_.sysDir});
+        }
     } catch (...) {
     }
-    return started || StepFailed({"Error registering \"", name, "\""});
+    const int index = IndexOf(name);
+    if (index >= 0) {
+        state_.outcomes[index].outcome = program != kNoProgram ? Outcome::kRegistering : Outcome::kLaunchFailed;
+        state_.outcomes[index].program = program;
+    }
+    return program != kNoProgram || StepFailed(name, {RegistrationErrorLine(name)});
 }
 
-void Installer::LogFailure(const std::string& name) {
-    state_.dllFailed += kFailureLogPrefix;
-    state_.dllFailed += name;
+void Installer::RebuildFailureLog() {
+    std::string log;
+    for (int i = 0; i < kComponentCount; ++i) {
+        if (!IsFailure(state_.outcomes[i].outcome)) continue;
+        log += kFailureLogPrefix;
+        log += kComponentTable[i];
+    }
+    state_.dllFailed = std::move(log);
+}
+
+void Installer::Failed(int index, Outcome outcome) {
+    ComponentOutcome& component = state_.outcomes[index];
+    component.outcome = outcome;
+    state_.anyErrors = true;
+    // A verdict that comes before the run wrote the success line leaves the
+    // line to the run, which then writes the error line instead.
+    if (component.line >= 0) {
+        try {
+            platform_.ReplaceProgressItem(component.line, RegistrationErrorLine(state_.dllFiles[index]));
+        } catch (...) {
+        }
+    }
+    RebuildFailureLog();
+}
+
+void Installer::RegistrationEnded(ProgramId program, std::uint32_t exitCode) {
+    if (program == kNoProgram) return;
+    for (int i = 0; i < kComponentCount; ++i) {
+        ComponentOutcome& component = state_.outcomes[i];
+        if (component.program != program || component.outcome != Outcome::kRegistering) continue;
+        if (exitCode == 0) {
+            component.outcome = Outcome::kRegistered;
+        } else {
+            component.exitCode = exitCode;
+            Failed(i, Outcome::kRegistrationFailed);
+        }
+        return;
+    }
+}
+
+void Installer::RegistrationTimedOut(int index) {
+    if (index < 0 || index >= kComponentCount) return;
+    if (state_.outcomes[index].outcome != Outcome::kRegistering) return;
+    Failed(index, Outcome::kRegistrationTimedOut);
+}
+
+void Installer::SkipUnreached() {
+    bool skipped = false;
+    for (ComponentOutcome& component : state_.outcomes) {
+        if (component.outcome != Outcome::kNotReached) continue;
+        component.outcome = Outcome::kSkipped;
+        skipped = true;
+    }
+    if (!skipped) return;
+    state_.anyErrors = true;
+    RebuildFailureLog();
 }
 
 void Installer::InstallComponents(const std::function<bool()>& stopRequested) {
     for (std::int16_t i = 0; i < kComponentCount; ++i) {
         if (stopRequested && stopRequested()) {
             // Left before the end: what was not reached was not registered.
-            for (; i < kComponentCount; ++i) LogFailure(state_.dllFiles[i]);
-            state_.anyErrors = true;
+            SkipUnreached();
             return;
         }
         const std::string& name = state_.dllFiles[i];
@@ -118,11 +268,14 @@ void Installer::InstallComponents(const std::function<bool()>& stopRequested) {
         if (ok) ok = RegisterComponent(name);
         platform_.DoEvents();
         platform_.SetProgressText(ProgressBar(i + 1));
-        if (ok) {
-            platform_.AddProgressItem(name + std::string(kSuccessSuffix));
-        } else {
-            LogFailure(name);
+        ComponentOutcome& component = state_.outcomes[i];
+        if (ok && component.outcome == Outcome::kRegistrationFailed) {
+            // The tool told its verdict while the events were pumped.
+            AddLine(i, RegistrationErrorLine(name));
+        } else if (ok) {
+            AddLine(i, name + std::string(kSuccessSuffix));
         }
+        RebuildFailureLog();
         platform_.DoEvents();
     }
 }

@@ -1,7 +1,10 @@
 // The install run and the two steps that put one component in place: copy it
-// into the system directory, then start the registration tool on it.
+// into the system directory, then start the registration tool on it. The
+// tool's verdict arrives later, as an event, and may turn a success into a
+// failure.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <initializer_list>
 #include <optional>
@@ -17,6 +20,8 @@ inline constexpr std::string_view kSuccessSuffix = " registered successfully.  *
 inline constexpr std::string_view kFailureLogPrefix = "\r\n-   ";
 inline constexpr std::string_view kRegistrationTool = "regsvr32.exe";
 inline constexpr int kBarLength = 50;
+// How long an unattended run gives each registration.
+inline constexpr std::chrono::seconds kRegistrationLimit{60};
 
 // `folder` and `name` joined by exactly one backslash; none is added when the
 // folder already ends with one (a drive root). Nothing else is changed, so a
@@ -29,15 +34,34 @@ std::string ProgressBar(int done);
 // The words a failed copy's list line uses for `result`.
 std::string_view ErrorDescription(FileResult result);
 
+// The list line of a component whose registration failed.
+std::string RegistrationErrorLine(std::string_view name);
+
+// What the registration tool's exit code means, for the log: "exit code 3,
+// the file could not be loaded".
+std::string ExitCodeMeaning(std::uint32_t code);
+
+// The component's final result in the window's own words, for a log: a
+// success line without the asterisk (or with it, and why, while the tool had
+// not finished), the copy's error line, or the registration error line with
+// the reason after ": ".
+std::string OutcomeLine(std::string_view name, const ComponentOutcome& outcome);
+
 // Whether an installed component should be kept rather than replaced by the
 // one being installed: the installed one is as new or newer, or it has a
 // version and the new one has none.
 bool KeepInstalled(const std::optional<FileVersion>& source,
                    const std::optional<FileVersion>& installed);
 
+struct InstallOptions {
+    // Start the registration tool with /s: no pop-up, for runs nobody watches.
+    bool silentRegistration = false;
+};
+
 class Installer {
 public:
-    Installer(PlatformServices& platform, InstallState& state) : platform_(platform), state_(state) {}
+    Installer(PlatformServices& platform, InstallState& state, InstallOptions options = {})
+        : platform_(platform), state_(state), options_(options) {}
 
     // The system directory without a trailing separator; empty when unknown.
     std::string GetSystemDir();
@@ -48,8 +72,8 @@ public:
     bool CopyToSystem(const std::string& name);
 
     // Starts the system's registration tool on the installed component, without
-    // waiting for it. On failure writes an error line, sets anyErrors and
-    // returns false.
+    // waiting for it. On failure to start it writes an error line, sets
+    // anyErrors and returns false.
     bool RegisterComponent(const std::string& name);
 
     // Installs the components of dllFiles in table order, one result line each.
@@ -57,14 +81,36 @@ public:
     // rest are logged as failed without being touched.
     void InstallComponents(const std::function<bool()>& stopRequested = {});
 
+    // The registration tool `program` ended with `exitCode`. Anything but 0
+    // makes its component a failure: its line becomes the error line in
+    // place, and the failure log and anyErrors follow. Ends of programs the
+    // run does not know, or knows the verdict of, change nothing.
+    void RegistrationEnded(ProgramId program, std::uint32_t exitCode);
+
+    // The registration tool of component `index` was still running at the
+    // limit and was ended: a failure.
+    void RegistrationTimedOut(int index);
+
+    // Every component the run has not come to is a failure (the run was left,
+    // or could not go on).
+    void SkipUnreached();
+
 private:
     FileResult PlaceComponent(const std::string& name);
-    // Writes the step's error line and sets anyErrors; returns false.
-    bool StepFailed(std::initializer_list<std::string_view> line) noexcept;
-    void LogFailure(const std::string& name);
+    // The index of `name` in dllFiles, or -1.
+    int IndexOf(std::string_view name) const;
+    // Appends `item` to the result list as component `index`'s line.
+    void AddLine(int index, const std::string& item) noexcept;
+    // Writes the step's error line for `name` and sets anyErrors; returns false.
+    bool StepFailed(const std::string& name, std::initializer_list<std::string_view> line) noexcept;
+    // Component `index` failed after its line was settled.
+    void Failed(int index, Outcome outcome);
+    // dllFailed anew from the outcomes, in table order.
+    void RebuildFailureLog();
 
     PlatformServices& platform_;
     InstallState& state_;
+    InstallOptions options_;
 };
 
 }  // namespace tarnwick

@@ -7,6 +7,7 @@
 // Member names steer clear of <windows.h>'s A/W macros (CopyFile, MessageBox).
 #pragma once
 
+#include <chrono>
 #include <compare>
 #include <cstdint>
 #include <optional>
@@ -35,10 +36,28 @@ struct FileVersion {
 };
 
 struct FileVersionQuery {
-    // kOk when the file exists; otherwise why it cannot be found.
+    // kOk when the file exists and was read to the end of the question;
+    // otherwise why it cannot be found or read (kPermissionDenied for a
+    // sharing violation). A file that cannot be read never answers kOk.
     FileResult result = FileResult::kOk;
-    // None when the file is missing, unreadable or has no version resource.
+    // With kOk: the version, or none when the file has no version resource.
     std::optional<FileVersion> version;
+};
+
+// A program started by StartProgram; kNoProgram for none.
+using ProgramId = std::uint32_t;
+inline constexpr ProgramId kNoProgram = 0;
+
+struct ProgramLaunch {
+    std::string program;  // full path
+    std::string parameters;
+    std::string workingDirectory;
+};
+
+// How a program waited for with FinishProgram ended.
+struct ProgramEnd {
+    bool finished = false;       // false: still running at the limit, so it was ended
+    std::uint32_t exitCode = 0;  // with finished
 };
 
 struct AppVersion {
@@ -60,19 +79,37 @@ public:
     // program on 64-bit Windows, the 32-bit one). Empty when the query fails.
     virtual std::string SystemDirectory() = 0;
 
-    // Starts `program` (a full path) with `parameters` in `workingDirectory`,
-    // in a normal window, and returns at once without waiting for it to end.
-    // True when the program was started.
-    virtual bool StartProgram(const std::string& program, const std::string& parameters,
-                              const std::string& workingDirectory) = 0;
+    // Starts the program in a normal window and returns at once without
+    // waiting for it. Its id, different from every other program's, or
+    // kNoProgram when it could not be started. The implementation keeps the
+    // program: its end is delivered either as an event (frmMain::ProgramEnded,
+    // from the message loop or DoEvents) or to FinishProgram, whichever comes
+    // first, and only once.
+    virtual ProgramId StartProgram(const ProgramLaunch& launch) = 0;
+
+    // Waits until the program `id` has ended, but no longer than until
+    // `limit` has passed since it was started; a program still running then
+    // is ended. For a program that is not (or no longer) kept: not finished.
+    virtual ProgramEnd FinishProgram(ProgramId id, std::chrono::milliseconds limit) = 0;
 
     // Copies the whole of `source` to `destination`, replacing an existing
     // file. Never leaves a partial destination: on failure the destination is
     // as it was, and nothing else is left behind.
     virtual FileResult CopyFileTo(const std::string& source, const std::string& destination) = 0;
 
-    // Whether `path` exists, and its file version if it has a version resource.
+    // Whether `path` exists and could be read, and its file version if it has
+    // a version resource.
     virtual FileVersionQuery GetFileVersion(const std::string& path) = 0;
+
+    // Whether the system protects the file at `path` so that only the system
+    // itself may replace it (Windows Resource Protection). False where that
+    // cannot be asked.
+    virtual bool IsProtectedFile(const std::string& path) = 0;
+
+    // Removes from `folder` the temporary files that earlier, interrupted runs
+    // of this program left there, and nothing else: no other program's file
+    // and no file a run still going is writing.
+    virtual void RemoveLeftoverTemporaryFiles(const std::string& folder) = 0;
 
     // The folder that holds the running program, with no trailing backslash
     // except at a drive root (C:\).
@@ -81,19 +118,35 @@ public:
     // The program's own version.
     virtual AppVersion AppVersionNumbers() = 0;
 
-    // Handles every window event that is waiting (repaints, clicks) and returns.
-    // Window event handlers may run inside this call.
+    // Handles every window event that is waiting (repaints, clicks) and
+    // delivers the end of every started program that has ended, then returns.
+    // Window event handlers and frmMain::ProgramEnded may run inside this call.
     virtual void DoEvents() = 0;
 
-    // Shows `text` under `title` with an OK button and returns when dismissed.
+    // Shows `text` under `title` with an OK button, in front of every other
+    // window, and returns when dismissed.
     virtual void ShowMessage(const std::string& text, MessageBoxStyle style,
                              const std::string& title) = 0;
+
+    // --- Reports for unattended runs ----------------------------------------
+
+    // Creates the log file at `path`, replacing one that is there. False when
+    // it cannot be created.
+    virtual bool CreateLog(const std::string& path) = 0;
+    // Appends `text` to the log created by CreateLog; nothing without one.
+    virtual void WriteLog(const std::string& text) = 0;
+    // Writes `text` to standard output when that is a file or a pipe;
+    // nothing otherwise.
+    virtual void WriteStandardOutput(const std::string& text) = 0;
 
     // --- The main window ----------------------------------------------------
     // Each does nothing once the window is gone.
 
     // Appends an item at the end of the result list `lstProgress`.
     virtual void AddProgressItem(const std::string& item) = 0;
+    // Replaces the result list's item at `index` (0 for the first) in place;
+    // nothing when there is no such item.
+    virtual void ReplaceProgressItem(int index, const std::string& item) = 0;
     // Sets the text of the progress bar `txtProgress`.
     virtual void SetProgressText(const std::string& text) = 0;
     // Sets the text of the note `Label1`.

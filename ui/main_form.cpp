@@ -11,22 +11,42 @@ namespace tarnwick {
 void frmMain::Load() {
     stage_ = Stage::kLoading;
     Installer installer(platform_, state_);
+    bool shown = false;
     try {
         state_.dllFailed.clear();
         state_.anyErrors = false;
         platform_.SetProgressText("");
         std::copy(kComponentTable.begin(), kComponentTable.end(), state_.dllFiles.begin());
         state_.sysDir = installer.GetSystemDir();
+        if (!state_.sysDir.empty()) platform_.RemoveLeftoverTemporaryFiles(state_.sysDir);
         platform_.SetNoteText(std::string(kNoteText));
         platform_.SetCaption(Caption(platform_.AppVersionNumbers()));
         platform_.ShowForm();
+        shown = true;
         installer.InstallComponents([this] { return unloadRequested_; });
     } catch (...) {
-        // Only running out of memory gets here: the install did not finish,
-        // and the window stays to be left as usual.
+        // Only running out of memory gets here: the install did not finish.
+        // What it did not reach is reported as failed.
+        try {
+            installer.SkipUnreached();
+        } catch (...) {
+        }
         state_.anyErrors = true;
     }
+    // A window left hidden could never be closed: show it so the user can
+    // leave it, or say why not.
+    if (!shown) {
+        try {
+            platform_.ShowForm();
+            shown = true;
+        } catch (...) {
+        }
+    }
     stage_ = Stage::kIdle;
+    if (!shown) {
+        GiveUp();
+        return;
+    }
     if (unloadRequested_) Unload();
 }
 
@@ -46,6 +66,14 @@ bool frmMain::RequestUnload() {
     return false;
 }
 
+void frmMain::ProgramEnded(ProgramId program, std::uint32_t exitCode) noexcept {
+    try {
+        Installer(platform_, state_).RegistrationEnded(program, exitCode);
+    } catch (...) {
+        // Nothing may unwind into the message loop that delivered it.
+    }
+}
+
 void frmMain::Unload() {
     // The message boxes pump messages: a second close meanwhile must not show
     // the report again.
@@ -53,12 +81,29 @@ void frmMain::Unload() {
     try {
         platform_.HideForm();
         platform_.ShowMessage(HelpText(), MessageBoxStyle::kInformation, std::string(kHelpTitle));
+        // Every verdict that came while the help was read counts.
+        platform_.DoEvents();
         if (state_.anyErrors) {
             platform_.ShowMessage(FailureReport(state_.dllFailed), MessageBoxStyle::kCritical,
                                   std::string(kFailureTitle));
         }
+        if (keepLog_) WriteLog();
     } catch (...) {
         // The window goes all the same: a program left hidden could not be ended.
+    }
+    stage_ = Stage::kGone;
+}
+
+void frmMain::WriteLog() {
+    platform_.WriteLog(LogReport(platform_.AppVersionNumbers(), state_));
+}
+
+void frmMain::GiveUp() noexcept {
+    state_.anyErrors = true;
+    try {
+        platform_.ShowMessage(std::string(kCannotStartText), MessageBoxStyle::kCritical,
+                              std::string(kProgramTitle));
+    } catch (...) {
     }
     stage_ = Stage::kGone;
 }

@@ -10,7 +10,10 @@ namespace tarnwick {
 
 class frmMain {
 public:
-    explicit frmMain(PlatformServices& platform) : platform_(platform) {}
+    // With `keepLog`, the closing report also writes every component's final
+    // result to the log the platform has created.
+    explicit frmMain(PlatformServices& platform, bool keepLog = false)
+        : platform_(platform), keepLog_(keepLog) {}
 
     // The load event: gives the install state its starting values, titles and
     // shows the window, then installs the nine components. Returns when they
@@ -23,10 +26,16 @@ public:
     // Load runs the report before it returns. Later calls do nothing.
     bool RequestUnload();
 
-    // True once the closing report has run: the window is to go.
+    // A registration tool the run started has ended. Its verdict counts
+    // whenever it comes; once the window is gone only the exit code shows it.
+    void ProgramEnded(ProgramId program, std::uint32_t exitCode) noexcept;
+
+    // True once the closing report has run, or the window could not be shown:
+    // the window is to go.
     bool Unloaded() const { return stage_ == Stage::kGone; }
 
-    // 0 when every component succeeded, 1 otherwise.
+    // 0 when every component succeeded, 1 otherwise (including a load that
+    // could not finish).
     int ExitCode() const { return state_.anyErrors ? 1 : 0; }
 
     const InstallState& state() const { return state_; }
@@ -36,8 +45,12 @@ private:
 
     // The unload event: the closing report.
     void Unload();
+    // The load could not show the window: says so in a box, and the window goes.
+    void GiveUp() noexcept;
+    void WriteLog();
 
     PlatformServices& platform_;
+    bool keepLog_;
     InstallState state_;
     Stage stage_ = Stage::kCreated;
     bool unloadRequested_ = false;

@@ -3,6 +3,8 @@
 
 #include <array>
 
+#include "installer/installer.h"
+
 namespace tarnwick {
 
 std::string Caption(const AppVersion& version) {
@@ -46,6 +48,20 @@ std::string HelpText() {
 
 std::string FailureReport(std::string_view dllFailed) {
     return std::string(kFailureHeading) + "\r\n" + std::string(dllFailed);
+}
+
+std::string LogHeader(const AppVersion& version, std::string_view sysDir) {
+    return "Tarnwick " + std::to_string(version.major) + "." + std::to_string(version.minor) + "." +
+           std::to_string(version.revision) + ", system directory " + std::string(sysDir) + "\r\n";
+}
+
+std::string LogReport(const AppVersion& version, const InstallState& state) {
+    std::string log = LogHeader(version, state.sysDir);
+    for (int i = 0; i < kComponentCount; ++i) {
+        log += OutcomeLine(kComponentTable[i], state.outcomes[i]) + "\r\n";
+    }
+    if (state.anyErrors) log += FailureReport(state.dllFailed) + "\r\n";
+    return log;
 }
 
 }  // namespace tarnwick

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "installer/install_state.h"
 #include "platform/platform_services.h"
 
 namespace tarnwick {
@@ -20,6 +21,11 @@ inline constexpr std::string_view kFailureHeading = "Files that failed to be reg
 // Line 21 of the help text: where to write about any other error.
 inline constexpr std::string_view kSupportLine = "       support@tarnwick.example";
 
+inline constexpr std::string_view kProgramTitle = "Tarnwick";
+inline constexpr std::string_view kCannotStartText =
+    "Tarnwick could not show its window, so it stopped. Components it had not come to were not "
+    "installed. Close other programs and run it again.";
+
 // "Tarnwick  v" + major + "." + minor + revision, with nothing between the
 // minor and revision numbers: 1.0.0 gives "Tarnwick  v1.00".
 std::string Caption(const AppVersion& version);
@@ -29,5 +35,14 @@ std::string HelpText();
 
 // The failure box's text for the failure log `dllFailed`.
 std::string FailureReport(std::string_view dllFailed);
+
+// A log's first line, with its CR LF: the program, its version and where it
+// installs.
+std::string LogHeader(const AppVersion& version, std::string_view sysDir);
+
+// The whole log of a finished run: the header, one line per component in
+// table order with its final result, then, after any failure, the failure
+// report. CR LF after every line.
+std::string LogReport(const AppVersion& version, const InstallState& state);
 
 }  // namespace tarnwick

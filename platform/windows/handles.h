@@ -25,6 +25,7 @@ using UniqueFont = Unique<HFONT, ::DeleteObject>;
 using UniqueGdiObject = Unique<HGDIOBJ, ::DeleteObject>;
 using UniqueMemoryDc = Unique<HDC, ::DeleteDC>;     // from CreateCompatibleDC
 using UniqueWindow = Unique<HWND, ::DestroyWindow>;  // top-level windows; children go with them
+using UniqueArgv = Unique<LPWSTR*, ::LocalFree>;     // CommandLineToArgvW's result
 
 // A screen device context, released to the screen.
 struct ScreenDcReleaser {

@@ -112,30 +112,6 @@ int ScreenDpi() {
 
 }  // namespace
 
-void PumpWaitingMessages(HWND dialog) {
-    MSG message;
-    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        if (message.message == WM_QUIT) {
-            ::PostQuitMessage(static_cast<int>(message.wParam));
-            return;
-        }
-        if (!dialog || !::IsDialogMessageW(dialog, &message)) {
-            ::TranslateMessage(&message);
-            ::DispatchMessageW(&message);
-        }
-    }
-}
-
-void RunMessageLoop(HWND dialog) {
-    MSG message;
-    while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
-        if (!dialog || !::IsWindow(dialog) || !::IsDialogMessageW(dialog, &message)) {
-            ::TranslateMessage(&message);
-            ::DispatchMessageW(&message);
-        }
-    }
-}
-
 bool MainWindow::Create(HINSTANCE instance) {
     WNDCLASSEXW windowClass{};
     windowClass.cbSize = sizeof windowClass;
@@ -279,6 +255,17 @@ void MainWindow::OnDestroy() {
 
 void MainWindow::AddListItem(const std::wstring& item) {
     if (list_) ::SendMessageW(list_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
+}
+
+void MainWindow::ReplaceListItem(int index, const std::wstring& item) {
+    if (!list_ || index < 0 || index >= ::SendMessageW(list_, LB_GETCOUNT, 0, 0)) return;
+    // Keep the selection and scroll position as the user left them.
+    const LRESULT selected = ::SendMessageW(list_, LB_GETCURSEL, 0, 0);
+    const LRESULT top = ::SendMessageW(list_, LB_GETTOPINDEX, 0, 0);
+    ::SendMessageW(list_, LB_DELETESTRING, static_cast<WPARAM>(index), 0);
+    ::SendMessageW(list_, LB_INSERTSTRING, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(item.c_str()));
+    if (selected != LB_ERR) ::SendMessageW(list_, LB_SETCURSEL, static_cast<WPARAM>(selected), 0);
+    ::SendMessageW(list_, LB_SETTOPINDEX, static_cast<WPARAM>(top), 0);
 }
 
 void MainWindow::SetBarText(const std::wstring& text) {

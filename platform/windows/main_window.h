@@ -11,14 +11,6 @@
 
 namespace tarnwick::win {
 
-// Handles every message that is waiting, with the dialog keys (Tab, Alt+X,
-// Enter and Space on the button) for `dialog`, and returns. A WM_QUIT taken
-// from the queue is posted again for the message loop.
-void PumpWaitingMessages(HWND dialog);
-
-// Runs the message loop until WM_QUIT.
-void RunMessageLoop(HWND dialog);
-
 class MainWindow {
 public:
     explicit MainWindow(frmMain& form) : form_(form) {}
@@ -31,6 +23,8 @@ public:
     HWND hwnd() const { return window_.get(); }
 
     void AddListItem(const std::wstring& item);
+    // Replaces the list's item at `index` in place; nothing if there is none.
+    void ReplaceListItem(int index, const std::wstring& item);
     void SetBarText(const std::wstring& text);
     void SetNoteText(const std::wstring& text);
     void SetCaption(const std::wstring& text);

@@ -24,4 +24,17 @@ std::string Narrow(std::wstring_view utf16) {
     return narrow;
 }
 
+std::wstring FileSystemPath(std::string_view path) {
+    std::wstring wide = Widen(path);
+    // Less than MAX_PATH with room for the 8.3 name a folder operation adds.
+    constexpr std::size_t kShortEnough = MAX_PATH - 12;
+    if (wide.size() < kShortEnough || wide.starts_with(L"\\\\?\\")) return wide;
+    // The long form takes no "." or ".." and no forward slashes.
+    for (wchar_t& c : wide) {
+        if (c == L'/') c = L'\\';
+    }
+    if (wide.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + wide.substr(2);
+    return L"\\\\?\\" + wide;
+}
+
 }  // namespace tarnwick::win

@@ -9,4 +9,9 @@ namespace tarnwick::win {
 std::wstring Widen(std::string_view utf8);
 std::string Narrow(std::wstring_view utf16);
 
+// `path` (UTF-8, a full path) for the file functions: widened, and in the
+// \\?\ form when it is longer than MAX_PATH allows (\\?\UNC\ for a network
+// path), so any folder the program can be started from can be read.
+std::wstring FileSystemPath(std::string_view path);
+
 }  // namespace tarnwick::win

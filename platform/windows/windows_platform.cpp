@@ -3,9 +3,8 @@
 
 #include <shellapi.h>
 
-#include <cstring>
-
 #include "platform/windows/main_window.h"
+#include "platform/windows/message_loop.h"
 #include "platform/windows/unicode.h"
 #include "tarnwick_version.h"
 
@@ -28,30 +27,6 @@ std::wstring QueryString(Query query) {
         }
         buffer.resize(buffer.size() * 2);
     }
-}
-
-std::optional<FileVersion> ReadVersionResource(const std::wstring& path) {
-    // Mapped as data: none of the file's code runs, and no DLL (version.dll
-    // included) is loaded to read it.
-    UniqueModule file(::LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
-    if (!file) return std::nullopt;
-    HRSRC found = ::FindResourceW(file.get(), MAKEINTRESOURCEW(VS_VERSION_INFO), RT_VERSION);
-    HGLOBAL loaded = found ? ::LoadResource(file.get(), found) : nullptr;  // not owned
-    const auto* data = static_cast<const unsigned char*>(loaded ? ::LockResource(loaded) : nullptr);
-    if (!data) return std::nullopt;
-    const DWORD size = ::SizeofResource(file.get(), found);
-
-    // VS_VERSIONINFO: three WORDs, the key L"VS_VERSION_INFO", padding to a
-    // DWORD boundary, then the VS_FIXEDFILEINFO.
-    constexpr std::size_t kFixedOffset = (3 * sizeof(WORD) + sizeof(L"VS_VERSION_INFO") + 3) & ~3u;
-    WORD valueLength = 0;
-    if (size < kFixedOffset + sizeof(VS_FIXEDFILEINFO)) return std::nullopt;
-    std::memcpy(&valueLength, data + sizeof(WORD), sizeof valueLength);
-    VS_FIXEDFILEINFO fixed;
-    std::memcpy(&fixed, data + kFixedOffset, sizeof fixed);
-    if (valueLength < sizeof fixed || fixed.dwSignature != VS_FFI_SIGNATURE) return std::nullopt;
-    return FileVersion{HIWORD(fixed.dwFileVersionMS), LOWORD(fixed.dwFileVersionMS),
-                       HIWORD(fixed.dwFileVersionLS), LOWORD(fixed.dwFileVersionLS)};
 }
 
 // The folder that holds `path`; a drive root keeps its backslash, since "C:"
@@ -97,17 +72,6 @@ std::string WindowsPlatform::SystemDirectory() {
     }));
 }
 
-bool WindowsPlatform::StartProgram(const std::string& program, const std::string& parameters,
-                                   const std::string& workingDirectory) {
-    const std::wstring file = Widen(program);
-    const std::wstring arguments = Widen(parameters);
-    const std::wstring folder = Widen(workingDirectory);
-    const HINSTANCE result = ::ShellExecuteW(nullptr, nullptr, file.c_str(), arguments.c_str(),
-                                             folder.c_str(), SW_SHOWNORMAL);
-    // Values up to 32 are error codes.
-    return reinterpret_cast<INT_PTR>(result) > 32;
-}
-
 FileResult WindowsPlatform::CopyFileTo(const std::string& source, const std::string& destination) {
     const std::wstring from = Widen(source);
     const std::wstring to = Widen(destination);
@@ -139,13 +103,9 @@ FileResult WindowsPlatform::CopyFileTo(const std::string& source, const std::str
     return FileResult::kOk;
 }
 
-FileVersionQuery WindowsPlatform::GetFileVersion(const std::string& path) {
-    const std::wstring file = Widen(path);
-    const DWORD attributes = ::GetFileAttributesW(file.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return {FileResultFromError(::GetLastError()), {}};
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return {FileResult::kAccessError, {}};
-    return {FileResult::kOk, ReadVersionResource(file)};
-}
+bool WindowsPlatform::IsProtectedFile(const std::string&) { return false; }
+
+void WindowsPlatform::RemoveLeftoverTemporaryFiles(const std::string&) {}
 
 std::string WindowsPlatform::AppFolder() {
     const std::wstring program = QueryString([](wchar_t* buffer, DWORD size) {
@@ -159,17 +119,24 @@ AppVersion WindowsPlatform::AppVersionNumbers() {
     return {TARNWICK_VERSION_MAJOR, TARNWICK_VERSION_MINOR, TARNWICK_VERSION_PATCH};
 }
 
-void WindowsPlatform::DoEvents() { PumpWaitingMessages(window_ ? window_->hwnd() : nullptr); }
+void WindowsPlatform::DoEvents() {
+    PumpWaitingMessages(window_ ? window_->hwnd() : nullptr, programs_);
+}
 
 void WindowsPlatform::ShowMessage(const std::string& text, MessageBoxStyle style,
                                   const std::string& title) {
     // No owner: the main window is hidden while the closing report is shown.
+    // Topmost, so the registration tool's pop-ups for the last components
+    // cannot hide the report that says what failed.
     ::MessageBoxW(nullptr, Widen(text).c_str(), Widen(title).c_str(),
-                  MB_OK | MB_SETFOREGROUND | static_cast<UINT>(style));
+                  MB_OK | MB_SETFOREGROUND | MB_TOPMOST | static_cast<UINT>(style));
 }
 
 void WindowsPlatform::AddProgressItem(const std::string& item) {
     if (window_) window_->AddListItem(Widen(item));
+}
+void WindowsPlatform::ReplaceProgressItem(int index, const std::string& item) {
+    if (window_) window_->ReplaceListItem(index, Widen(item));
 }
 void WindowsPlatform::SetProgressText(const std::string& text) {
     if (window_) window_->SetBarText(Widen(text));

@@ -7,6 +7,7 @@
 
 #include "platform/platform_services.h"
 #include "platform/windows/handles.h"
+#include "platform/windows/programs.h"
 
 namespace tarnwick::win {
 
@@ -21,25 +22,36 @@ public:
     void AttachWindow(MainWindow* window) { window_ = window; }
 
     std::string SystemDirectory() override;
-    bool StartProgram(const std::string& program, const std::string& parameters,
-                      const std::string& workingDirectory) override;
+    ProgramId StartProgram(const ProgramLaunch& launch) override;
+    ProgramEnd FinishProgram(ProgramId id, std::chrono::milliseconds limit) override;
     FileResult CopyFileTo(const std::string& source, const std::string& destination) override;
     FileVersionQuery GetFileVersion(const std::string& path) override;
+    bool IsProtectedFile(const std::string& path) override;
+    void RemoveLeftoverTemporaryFiles(const std::string& folder) override;
     std::string AppFolder() override;
     AppVersion AppVersionNumbers() override;
     void DoEvents() override;
     void ShowMessage(const std::string& text, MessageBoxStyle style,
                      const std::string& title) override;
+    bool CreateLog(const std::string& path) override;
+    void WriteLog(const std::string& text) override;
+    void WriteStandardOutput(const std::string& text) override;
 
     void AddProgressItem(const std::string& item) override;
+    void ReplaceProgressItem(int index, const std::string& item) override;
     void SetProgressText(const std::string& text) override;
     void SetNoteText(const std::string& text) override;
     void SetCaption(const std::string& text) override;
     void ShowForm() override;
     void HideForm() override;
 
+    // The started programs that have not been reported ended yet.
+    RunningPrograms& programs() { return programs_; }
+
 private:
     MainWindow* window_ = nullptr;
+    RunningPrograms programs_;
+    UniqueHandle log_;
 };
 
 }  // namespace tarnwick::win

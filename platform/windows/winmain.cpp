@@ -1,38 +1,25 @@
-// Tarnwick's entry point on Windows: creates frmMain, whose load sequence runs
-// the install, then waits for the user to leave. The exit code is 0 when every
-// component succeeded and 1 otherwise.
+// Tarnwick's entry point on Windows: hands the command line to the portable
+// core, which may finish the work without a window; otherwise creates frmMain,
+// whose load sequence runs the install, then waits for the user to leave. The
+// exit code is 0 when every component succeeded, 1 otherwise, 2 for a command
+// line that was not understood.
 #include <windows.h>
 #include <commctrl.h>
 #include <objbase.h>
+#include <shellapi.h>
 
+#include <string>
+#include <vector>
+
+#include "platform/windows/dll_search.h"
 #include "platform/windows/main_window.h"
+#include "platform/windows/message_loop.h"
+#include "platform/windows/unicode.h"
 #include "platform/windows/windows_platform.h"
+#include "ui/command_line.h"
 #include "ui/main_form.h"
 
 namespace {
-
-// `module`'s function `name` as a `Function`, or null where it is missing.
-template <typename Function>
-Function Lookup(HMODULE module, const char* name) {
-    return module ? reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(module, name)))
-                  : nullptr;
-}
-
-// The program runs with administrator rights from whatever folder it was
-// unpacked into, often Downloads: no DLL may be loaded from there. Looked up at
-// run time, since Windows before 8 (without its update) lacks the function.
-void LoadDllsOnlyFromTheSystemDirectory() {
-    using SetDirectories = BOOL(WINAPI*)(DWORD);
-    constexpr DWORD kSearchSystem32 = 0x00000800;  // LOAD_LIBRARY_SEARCH_SYSTEM32
-    using SetDirectory = BOOL(WINAPI*)(LPCWSTR);
-    HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");  // not owned
-    if (const auto set = Lookup<SetDirectories>(kernel, "SetDefaultDllDirectories")) {
-        set(kSearchSystem32);
-    } else if (const auto setDirectory = Lookup<SetDirectory>(kernel, "SetDllDirectoryW")) {
-        // At least the current directory leaves the search.
-        setDirectory(L"");
-    }
-}
 
 // The manifest asks for Common Controls 6, which also serves the standard
 // controls' window classes; Windows XP registers them only once comctl32 is
@@ -42,7 +29,7 @@ void LoadCommonControls() {
     using InitControls = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
     constexpr DWORD kStandardClasses = 0x00004000;  // ICC_STANDARD_CLASSES
     HMODULE controls = ::LoadLibraryW(L"comctl32.dll");  // not owned, never freed
-    const auto init = Lookup<InitControls>(controls, "InitCommonControlsEx");
+    const auto init = tarnwick::win::Lookup<InitControls>(controls, "InitCommonControlsEx");
     if (!init) return;
     const INITCOMMONCONTROLSEX classes{sizeof(INITCOMMONCONTROLSEX), kStandardClasses};
     init(&classes);
@@ -57,15 +44,29 @@ struct ComApartment {
     bool ok;
 };
 
+// The arguments after the program's name, split as the system splits them.
+std::vector<std::string> Arguments() {
+    int count = 0;
+    const tarnwick::win::UniqueArgv arguments(::CommandLineToArgvW(::GetCommandLineW(), &count));
+    std::vector<std::string> result;
+    for (int i = 1; arguments && i < count; ++i) result.push_back(tarnwick::win::Narrow(arguments.get()[i]));
+    return result;
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-    LoadDllsOnlyFromTheSystemDirectory();
+    tarnwick::win::LoadDllsOnlyFromTheSystemDirectory();
     LoadCommonControls();
     using namespace tarnwick;
     ComApartment com;
     win::WindowsPlatform platform;
-    frmMain form(platform);
+    const CommandLine commandLine = ParseCommandLine(Arguments());
+    if (const std::optional<int> done = RunCommandLine(platform, commandLine)) return *done;
+
+    frmMain form(platform, !commandLine.logPath.empty());
+    // The registration tools' ends reach the form as events, like clicks.
+    platform.programs().SetSink([&form](ProgramId program, DWORD code) { form.ProgramEnded(program, code); });
     win::MainWindow window(form);
     if (!window.Create(instance)) {
         ::MessageBoxW(nullptr, L"The window could not be created.", L"Tarnwick", MB_OK | MB_ICONERROR);
@@ -75,8 +76,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
 
     form.Load();
     if (form.Unloaded()) window.Destroy();  // the user left during the install
-    win::RunMessageLoop(window.hwnd());
+    win::RunMessageLoop(window.hwnd(), platform.programs());
 
     platform.AttachWindow(nullptr);
+    platform.programs().SetSink({});
     return form.ExitCode();
 }

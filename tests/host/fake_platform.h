@@ -5,9 +5,11 @@
 
 #include <functional>
 #include <map>
+#include <new>
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "installer/install_state.h"
@@ -45,6 +47,19 @@ public:
     std::map<std::string, FileResult> copyFailures;   // destination -> forced result
     std::map<std::string, FileResult> probeFailures;  // path -> forced version query result
     bool launchSucceeds = true;
+    std::set<std::string> protectedFiles;
+    // Program name (the last word of its parameters) -> how FinishProgram
+    // finds it ended; missing: exit code 0.
+    std::map<std::string, ProgramEnd> programEnds;
+    bool logCanBeCreated = true;
+    // The journal entry (by prefix) at which the platform throws: once, or
+    // every time with throwEveryTime.
+    std::string throwAt;
+    bool throwEveryTime = false;
+    // Program ends that have happened but are heard only at the next DoEvents,
+    // as the binding hears them; delivered to `sink`.
+    std::vector<std::pair<ProgramId, std::uint32_t>> arrivedEnds;
+    std::function<void(ProgramId, std::uint32_t)> sink;
     std::function<void()> onDoEvents;     // runs inside every DoEvents
     std::function<void()> onShowMessage;  // runs inside every message box
 
@@ -55,20 +70,47 @@ public:
     std::string bar = std::string(50, '|');
     std::string note, caption;
     bool visible = false;
+    struct Started {
+        ProgramId id;
+        ProgramLaunch launch;
+    };
+    std::vector<Started> started;
+    std::string logPath, log, standardOutput;
 
     std::string SystemDirectory() override {
-        journal.push_back("sysdir");
+        Record("sysdir");
         return systemDirectory;
     }
 
-    bool StartProgram(const std::string& program, const std::string& parameters,
-                      const std::string& workingDirectory) override {
-        journal.push_back("start " + program + " " + parameters + " in " + workingDirectory);
-        return launchSucceeds;
+    ProgramId StartProgram(const ProgramLaunch& launch) override {
+        Record("start " + launch.program + " " + launch.parameters + " in " + launch.workingDirectory);
+        if (!launchSucceeds) return kNoProgram;
+        const auto id = static_cast<ProgramId>(100 + started.size());
+        started.push_back({id, launch});
+        return id;
+    }
+
+    ProgramEnd FinishProgram(ProgramId id, std::chrono::milliseconds limit) override {
+        Record("finish " + std::to_string(id) + " within " + std::to_string(limit.count()));
+        for (const Started& program : started) {
+            if (program.id != id) continue;
+            const std::string& parameters = program.launch.parameters;
+            const auto found = programEnds.find(parameters.substr(parameters.rfind(' ') + 1));
+            return found == programEnds.end() ? ProgramEnd{true, 0} : found->second;
+        }
+        return {};
+    }
+
+    // The id the registration tool for `name` was started with.
+    ProgramId ProgramFor(const std::string& name) const {
+        for (const Started& program : started) {
+            if (program.launch.parameters.ends_with(name)) return program.id;
+        }
+        return kNoProgram;
     }
 
     FileResult CopyFileTo(const std::string& source, const std::string& destination) override {
-        journal.push_back("copy " + source + " -> " + destination);
+        Record("copy " + source + " -> " + destination);
         if (auto forced = copyFailures.find(destination); forced != copyFailures.end()) {
             return forced->second;
         }
@@ -79,7 +121,7 @@ public:
     }
 
     FileVersionQuery GetFileVersion(const std::string& path) override {
-        journal.push_back("version " + path);
+        Record("version " + path);
         if (auto forced = probeFailures.find(path); forced != probeFailures.end()) {
             return {forced->second, std::nullopt};
         }
@@ -88,43 +130,75 @@ public:
         return query;
     }
 
+    bool IsProtectedFile(const std::string& path) override {
+        Record("protected? " + path);
+        return protectedFiles.contains(path);
+    }
+
+    void RemoveLeftoverTemporaryFiles(const std::string& folder) override {
+        Record("clean " + folder);
+    }
+
     std::string AppFolder() override { return appFolder; }
-    AppVersion AppVersionNumbers() override { return version; }
+    AppVersion AppVersionNumbers() override {
+        Record("appversion");
+        return version;
+    }
 
     void DoEvents() override {
-        journal.push_back("events");
+        Record("events");
+        const auto arrived = std::exchange(arrivedEnds, {});
+        for (const auto& [program, code] : arrived) {
+            if (sink) sink(program, code);
+        }
         if (onDoEvents) onDoEvents();
     }
 
     void ShowMessage(const std::string& text, MessageBoxStyle style,
                      const std::string& title) override {
-        journal.push_back("box " + title);
+        Record("box " + title);
         messages.push_back({text, style, title, visible});
         if (onShowMessage) onShowMessage();
     }
 
+    bool CreateLog(const std::string& path) override {
+        Record("log " + path);
+        if (!logCanBeCreated) return false;
+        logPath = path;
+        log.clear();
+        return true;
+    }
+    void WriteLog(const std::string& text) override {
+        if (!logPath.empty()) log += text;
+    }
+    void WriteStandardOutput(const std::string& text) override { standardOutput += text; }
+
     void AddProgressItem(const std::string& item) override {
-        journal.push_back("item " + item);
+        Record("item " + item);
         items.push_back(item);
     }
+    void ReplaceProgressItem(int index, const std::string& item) override {
+        Record("replace " + std::to_string(index) + " " + item);
+        if (index >= 0 && index < static_cast<int>(items.size())) items[index] = item;
+    }
     void SetProgressText(const std::string& text) override {
-        journal.push_back("bar " + std::to_string(text.size()));
+        Record("bar " + std::to_string(text.size()));
         bar = text;
     }
     void SetNoteText(const std::string& text) override {
-        journal.push_back("note");
+        Record("note");
         note = text;
     }
     void SetCaption(const std::string& text) override {
-        journal.push_back("caption " + text);
+        Record("caption " + text);
         caption = text;
     }
     void ShowForm() override {
-        journal.push_back("show");
+        Record("show");
         visible = true;
     }
     void HideForm() override {
-        journal.push_back("hide");
+        Record("hide");
         visible = false;
     }
 
@@ -144,6 +218,16 @@ public:
     }
 
 private:
+    // Journals `entry`, and throws once where the test asked for it.
+    void Record(std::string entry) {
+        const bool fail = !throwAt.empty() && entry.rfind(throwAt, 0) == 0;
+        journal.push_back(std::move(entry));
+        if (fail) {
+            if (!throwEveryTime) throwAt.clear();
+            throw std::bad_alloc();
+        }
+    }
+
     static std::string Parent(const std::string& path) {
         const auto slash = path.rfind('\\');
         return slash == std::string::npos ? std::string() : path.substr(0, slash);

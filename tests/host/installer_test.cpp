@@ -250,7 +250,7 @@ public:
     FileResult CopyFileTo(const std::string&, const std::string&) override {
         throw std::runtime_error("copy");
     }
-    bool StartProgram(const std::string&, const std::string&, const std::string&) override {
+    ProgramId StartProgram(const ProgramLaunch&) override {
         throw std::runtime_error("start");
     }
 };

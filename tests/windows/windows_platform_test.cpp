@@ -171,18 +171,6 @@ TEST_F(WindowsPlatformTest, SystemDirectoryAndProgramFolder) {
     EXPECT_TRUE(Exists(Widen(folder) + L"\\fixtures"));
 }
 
-TEST_F(WindowsPlatformTest, StartsAProgramWithItsParametersInItsFolderWithoutWaiting) {
-    const std::string cmd = platform_.SystemDirectory() + "\\cmd.exe";
-    ASSERT_TRUE(platform_.StartProgram(cmd, "/c echo started> started.txt", Narrow(to_)));
-    const std::wstring marker = to_ + L"\\started.txt";
-    for (int i = 0; i < 200 && ReadFile(marker).find("started") == std::string::npos; ++i) {
-        ::Sleep(50);
-    }
-    EXPECT_EQ(ReadFile(marker).substr(0, 7), "started");
-
-    EXPECT_FALSE(platform_.StartProgram(Narrow(root_ + L"\\missing.exe"), "", Narrow(to_)));
-}
-
 TEST(FileResultTest, NamesTheErrorsTheUserIsToldAbout) {
     EXPECT_EQ(FileResultFromError(ERROR_FILE_NOT_FOUND), FileResult::kFileNotFound);
     EXPECT_EQ(FileResultFromError(ERROR_PATH_NOT_FOUND), FileResult::kPathNotFound);

@@ -1,0 +1,119 @@
+// Parsing the command line, and the runs that need no window.
+#include "ui/command_line.h"
+
+#include <algorithm>
+
+#include "ui/texts.h"
+#include "ui/unattended.h"
+
+namespace tarnwick {
+namespace {
+
+std::string Lower(std::string_view text) {
+    std::string lower(text);
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    });
+    return lower;
+}
+
+// A file name with the quotes a script may have left around it.
+std::string Unquoted(std::string_view text) {
+    if (text.size() >= 2 && text.front() == '"' && text.back() == '"') {
+        text = text.substr(1, text.size() - 2);
+    }
+    return std::string(text);
+}
+
+}  // namespace
+
+CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
+    CommandLine line;
+    bool help = false;
+    bool logGiven = false;
+    auto invalid = [&line](std::string error) {
+        // The first complaint is the one reported.
+        if (line.error.empty()) line.error = std::move(error);
+    };
+    for (const std::string& argument : arguments) {
+        if (argument.size() < 2 || (argument[0] != '/' && argument[0] != '-')) {
+            invalid("unexpected argument \"" + argument + "\"");
+            continue;
+        }
+        const std::string_view body = std::string_view(argument).substr(1);
+        const std::string name = Lower(body.substr(0, body.find('=')));
+        if (name == "s" || name == "quiet") {
+            if (body.find('=') != std::string_view::npos) invalid("\"" + argument + "\" takes no value");
+            line.quiet = true;
+        } else if (name == "?" || name == "help") {
+            help = true;
+        } else if (name == "log") {
+            const auto equals = body.find('=');
+            std::string path = equals == std::string_view::npos ? std::string() : Unquoted(body.substr(equals + 1));
+            if (path.empty()) {
+                invalid("/log needs a file name: /log=FILE");
+            } else if (logGiven && path != line.logPath) {
+                invalid("/log is given twice");
+            } else {
+                line.logPath = std::move(path);
+                logGiven = true;
+            }
+        } else {
+            invalid("unknown switch \"" + argument + "\"");
+        }
+    }
+    if (!line.error.empty()) {
+        line.action = CommandLine::Action::kInvalid;
+    } else if (help) {
+        line.action = CommandLine::Action::kHelp;
+    } else if (line.quiet) {
+        line.action = CommandLine::Action::kUnattended;
+    }
+    return line;
+}
+
+std::string UsageText() {
+    return "Usage: tarnwick.exe [/S] [/log=FILE]\r\n"
+           "\r\n"
+           "Without switches Tarnwick shows its window and installs the nine\r\n"
+           "components from its own folder.\r\n"
+           "\r\n"
+           "/S, /quiet\tinstall without any window or message, wait for every\r\n"
+           "\t\tregistration, and end with the exit code below\r\n"
+           "/log=FILE\talso write every component's result to FILE, which is\r\n"
+           "\t\tcreated or replaced\r\n"
+           "/?, /help\tshow this text\r\n"
+           "\r\n"
+           "Exit codes: 0 every component installed and registered; 1 any of\r\n"
+           "them failed; 2 the command line was not understood or the log\r\n"
+           "file could not be created (then nothing is installed).";
+}
+
+std::optional<int> RunCommandLine(PlatformServices& platform, const CommandLine& commandLine) {
+    const std::string title(kProgramTitle);
+    switch (commandLine.action) {
+        case CommandLine::Action::kHelp:
+            platform.ShowMessage(UsageText(), MessageBoxStyle::kInformation, title);
+            return 0;
+        case CommandLine::Action::kInvalid:
+            if (commandLine.quiet) {
+                platform.WriteStandardOutput("Tarnwick: " + commandLine.error +
+                                             "; nothing was installed. Run tarnwick.exe /? for the usage.\r\n");
+            } else {
+                platform.ShowMessage("Tarnwick: " + commandLine.error + ".\r\n\r\n" + UsageText(),
+                                     MessageBoxStyle::kCritical, title);
+            }
+            return kExitUsage;
+        case CommandLine::Action::kUnattended: return RunUnattended(platform, commandLine.logPath);
+        case CommandLine::Action::kWindow: break;
+    }
+    // An administrator who asked for a log must get one: without it, nothing
+    // is installed.
+    if (!commandLine.logPath.empty() && !platform.CreateLog(commandLine.logPath)) {
+        platform.ShowMessage(LogNotCreatedText(commandLine.logPath), MessageBoxStyle::kCritical, title);
+        return kExitUsage;
+    }
+    return std::nullopt;
+}
+
+}  // namespace tarnwick
