@@ -195,10 +195,13 @@ VersionResource ReadVersionResource(ByteSource& source) {
     const std::uint32_t resourceRva = U32(resources.data());
     const std::uint32_t resourceSize = U32(resources.data() + 4);
     if (resourceRva == 0 || resourceSize == 0) return none;
-    if (!image.ReadSections(optionalOffset + optionalSize, sectionCount)) return unreadable;
+    if (!image.ReadSections(optionalOffset + optionalSize, sectionCount) ||
+        !image.Locate(resourceRva, resourceSize)) {
+        return unreadable;
+    }
 
     // Type, name, language: RT_VERSION, then the first of each, which
-    // must lead to a data entry.
+    // must lead to a data entry. A version type without one is damaged.
     ResourceTree tree(image, resourceRva, resourceSize);
     std::array<std::uint8_t, kMaxEntries * kEntrySize> entries;
     std::size_t count = 0;
@@ -215,7 +218,7 @@ VersionResource ReadVersionResource(ByteSource& source) {
     for (int level = 0; level < 2; ++level) {
         if (!(next & kHighBit)) return unreadable;
         if (!tree.ReadDirectory(next & ~kHighBit, entries, count)) return unreadable;
-        if (count == 0) return none;
+        if (count == 0) return unreadable;
         next = U32(entries.data() + 4);
     }
     if (next & kHighBit) return unreadable;

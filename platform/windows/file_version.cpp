@@ -1,44 +1,72 @@
-// Reading a file's version resource.
-#include <cstring>
+// Reading a file's version resource: the portable reader over the file's
+// bytes, fetched a few at a time with ReadFile. Nothing in the file runs, no
+// DLL (version.dll included) is loaded for it, and a file of any size costs
+// the same few reads.
+#include <limits>
 
+#include "installer/pe_version.h"
 #include "platform/windows/unicode.h"
 #include "platform/windows/windows_platform.h"
 
 namespace tarnwick::win {
 namespace {
 
-std::optional<FileVersion> ReadVersionResource(const std::wstring& path) {
-    // Mapped as data: none of the file's code runs, and no DLL (version.dll
-    // included) is loaded to read it.
-    UniqueModule file(::LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
-    if (!file) return std::nullopt;
-    HRSRC found = ::FindResourceW(file.get(), MAKEINTRESOURCEW(VS_VERSION_INFO), RT_VERSION);
-    HGLOBAL loaded = found ? ::LoadResource(file.get(), found) : nullptr;  // not owned
-    const auto* data = static_cast<const unsigned char*>(loaded ? ::LockResource(loaded) : nullptr);
-    if (!data) return std::nullopt;
-    const DWORD size = ::SizeofResource(file.get(), found);
+// An open file's bytes; remembers why a read failed.
+class FileBytes final : public ByteSource {
+public:
+    FileBytes(HANDLE file, std::uint64_t size) : file_(file), size_(size) {}
 
-    // VS_VERSIONINFO: three WORDs, the key L"VS_VERSION_INFO", padding to a
-    // DWORD boundary, then the VS_FIXEDFILEINFO.
-    constexpr std::size_t kFixedOffset = (3 * sizeof(WORD) + sizeof(L"VS_VERSION_INFO") + 3) & ~3u;
-    WORD valueLength = 0;
-    if (size < kFixedOffset + sizeof(VS_FIXEDFILEINFO)) return std::nullopt;
-    std::memcpy(&valueLength, data + sizeof(WORD), sizeof valueLength);
-    VS_FIXEDFILEINFO fixed;
-    std::memcpy(&fixed, data + kFixedOffset, sizeof fixed);
-    if (valueLength < sizeof fixed || fixed.dwSignature != VS_FFI_SIGNATURE) return std::nullopt;
-    return FileVersion{HIWORD(fixed.dwFileVersionMS), LOWORD(fixed.dwFileVersionMS),
-                       HIWORD(fixed.dwFileVersionLS), LOWORD(fixed.dwFileVersionLS)};
-}
+    std::uint64_t Size() const override { return size_; }
+
+    bool Read(std::uint64_t offset, std::uint8_t* buffer, std::size_t size) override {
+        if (size > std::numeric_limits<DWORD>::max()) return false;
+        // On a handle opened for synchronous reads the offset places the read.
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD read = 0;
+        if (!::ReadFile(file_, buffer, static_cast<DWORD>(size), &read, &at)) {
+            error_ = ::GetLastError();
+            return false;
+        }
+        return read == size;  // short: the file shrank under us
+    }
+
+    DWORD error() const { return error_; }
+
+private:
+    HANDLE file_;
+    std::uint64_t size_;
+    DWORD error_ = ERROR_SUCCESS;
+};
 
 }  // namespace
 
 FileVersionQuery WindowsPlatform::GetFileVersion(const std::string& path) {
-    const std::wstring file = Widen(path);
+    const std::wstring file = FileSystemPath(path);
     const DWORD attributes = ::GetFileAttributesW(file.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return {FileResultFromError(::GetLastError()), {}};
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) return {FileResult::kAccessError, {}};
-    return {FileResult::kOk, ReadVersionResource(file)};
+    // Others may read it, or rename or delete it, meanwhile. A file someone
+    // has open for writing is refused (a sharing violation: "in use"), since
+    // its version could change while it is read.
+    const UniqueHandle handle = FileHandle(::CreateFileW(file.c_str(), GENERIC_READ,
+                                                         FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!handle) return {FileResultFromError(::GetLastError()), {}};
+    LARGE_INTEGER size;
+    if (!::GetFileSizeEx(handle.get(), &size)) return {FileResultFromError(::GetLastError()), {}};
+
+    FileBytes bytes(handle.get(), static_cast<std::uint64_t>(size.QuadPart));
+    const VersionResource resource = ReadVersionResource(bytes);
+    switch (resource.status) {
+        case VersionResource::Status::kVersion: return {FileResult::kOk, resource.version};
+        case VersionResource::Status::kNoVersion: return {FileResult::kOk, std::nullopt};
+        case VersionResource::Status::kUnreadable: break;
+    }
+    // A damaged file is an access error; a failed read says why it failed.
+    const FileResult why = FileResultFromError(bytes.error());
+    return {why == FileResult::kOk ? FileResult::kAccessError : why, std::nullopt};
 }
 
 }  // namespace tarnwick::win

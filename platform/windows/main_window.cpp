@@ -2,6 +2,7 @@
 // every user action that leaves the window goes to frmMain::RequestUnload.
 #include "platform/windows/main_window.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cwchar>
 
@@ -16,7 +17,7 @@ constexpr int kIconId = 1;
 constexpr int kFirstControlId = 100;
 constexpr DWORD kFrameStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 constexpr DWORD kFrameExStyle = WS_EX_CONTROLPARENT;  // lets Tab and mnemonics reach the controls
-constexpr LONG kSmallestNoteFont = 6;                 // pixels
+constexpr LONG kSmallestFont = 6;                     // pixels, for fitted fonts
 
 int ControlId(ControlIndex index) { return kFirstControlId + index; }
 
@@ -90,11 +91,9 @@ LOGFONTW SystemUiFont() {
     return font;
 }
 
-UniqueFont MakeFont(const FontSpec& wanted, int dpi) {
-    if (wanted.face.empty()) {
-        const LOGFONTW system = SystemUiFont();
-        return UniqueFont(::CreateFontIndirectW(&system));
-    }
+// The font the form asks for, at `dpi`.
+LOGFONTW RequestedFont(const FontSpec& wanted, int dpi) {
+    if (wanted.face.empty()) return SystemUiFont();
     LOGFONTW font{};
     font.lfHeight = -static_cast<LONG>(std::lround(wanted.points * dpi / 72.0));
     font.lfWeight = wanted.bold ? FW_BOLD : FW_NORMAL;
@@ -102,7 +101,50 @@ UniqueFont MakeFont(const FontSpec& wanted, int dpi) {
     font.lfPitchAndFamily = wanted.fixedPitch ? FIXED_PITCH | FF_MODERN : DEFAULT_PITCH;
     const std::wstring face = Widen(wanted.face);
     std::wcsncpy(font.lfFaceName, face.c_str(), LF_FACESIZE - 1);
-    return UniqueFont(::CreateFontIndirectW(&font));
+    return font;
+}
+
+// The largest size of `font`, from its own down to kSmallestFont pixels, for
+// which fits(dc, candidate) holds with the candidate selected into a screen
+// DC; the smallest when none does. A substituted face (Wine has no "MS Sans
+// Serif") or a large system font would otherwise spill out of its control.
+template <typename Fits>
+UniqueFont LargestFittingFont(LOGFONTW font, Fits fits) {
+    UniqueScreenDc dc(::GetDC(nullptr));
+    if (!dc) return UniqueFont(::CreateFontIndirectW(&font));
+    for (LONG size = std::labs(font.lfHeight);; --size) {
+        font.lfHeight = -size;
+        UniqueFont candidate(::CreateFontIndirectW(&font));
+        if (!candidate) return candidate;
+        const HGDIOBJ previous = ::SelectObject(dc.get(), candidate.get());
+        const bool fit = fits(dc.get(), candidate.get());
+        ::SelectObject(dc.get(), previous);
+        if (fit || size <= kSmallestFont) return candidate;
+    }
+}
+
+// Rows a single line of `text` needs in the selected font, the mnemonic's
+// underline included: DrawTextW draws it one pixel under the ascent, and the
+// font's own underline may sit lower still.
+int UnderlinedLineHeight(HDC dc) {
+    TEXTMETRICW metrics{};
+    ::GetTextMetricsW(dc, &metrics);
+    int height = std::max<int>(metrics.tmHeight, metrics.tmAscent + 2);
+    OUTLINETEXTMETRICW outline{};
+    outline.otmSize = sizeof outline;
+    if (::GetOutlineTextMetricsW(dc, sizeof outline, &outline)) {
+        height = std::max<int>(height, metrics.tmAscent - outline.otmsUnderscorePosition +
+                                           static_cast<int>(outline.otmsUnderscoreSize));
+    }
+    return height;
+}
+
+// Where a window of `size` starts along one axis of the work area: centred
+// when it fits, else at the work area's start, so that its caption and close
+// box stay on screen.
+int PlaceInWorkArea(LONG start, LONG end, int size) {
+    const int room = static_cast<int>(end - start);
+    return static_cast<int>(start) + (size <= room ? (room - size) / 2 : 0);
 }
 
 int ScreenDpi() {
@@ -142,8 +184,8 @@ bool MainWindow::Create(HINSTANCE instance) {
                .className = kWindowClass,
                .text = caption.c_str(),
                .style = kFrameStyle,
-               .x = work.left + (work.right - work.left - width) / 2,  // centred
-               .y = work.top + (work.bottom - work.top - height) / 2,
+               .x = PlaceInWorkArea(work.left, work.right, width),
+               .y = PlaceInWorkArea(work.top, work.bottom, height),
                .width = width,
                .height = height,
                .instance = instance,
@@ -178,6 +220,7 @@ LRESULT MainWindow::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM
         case WM_ACTIVATE:
             OnActivate(LOWORD(wParam) != WA_INACTIVE, HIWORD(wParam) != 0);
             return 0;
+        case WM_SETFOCUS: RestoreFocus(); return 0;
         case WM_COMMAND: OnCommand(LOWORD(wParam), HIWORD(wParam)); return 0;
         case WM_CLOSE: OnClose(); return 0;
         case WM_CTLCOLORLISTBOX:
@@ -192,31 +235,83 @@ LRESULT MainWindow::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM
 }
 
 bool MainWindow::OnCreate() {
-    CreateFonts();
+    const LOGFONTW listFont = RequestedFont(kControls[kListIndex].font, dpi_);
+    listFont_ = UniqueFont(::CreateFontIndirectW(&listFont));
     list_ = CreateControl(hwnd(), kListIndex, dpi_, listFont_.get());
-    exit_ = CreateControl(hwnd(), kExitIndex, dpi_, uiFont_.get());
-    bar_ = CreateControl(hwnd(), kBarIndex, dpi_, barFont_.get());
-    note_ = CreateControl(hwnd(), kLabelIndex, dpi_, uiFont_.get());
+    exit_ = CreateControl(hwnd(), kExitIndex, dpi_, nullptr);
+    bar_ = CreateControl(hwnd(), kBarIndex, dpi_, nullptr);
+    note_ = CreateControl(hwnd(), kLabelIndex, dpi_, nullptr);
     created_ = list_ && exit_ && bar_ && note_;
-    return created_;
+    if (!created_) return false;
+    FitBarFont();
+    FitExitFont();
+    FitNoteFont(L"");
+    return true;
 }
 
 // A window that is not a dialog forgets which control had the focus when it
-// is deactivated (by the registration tool's pop-ups, say); without this,
-// Enter and Space would do nothing until the user pressed Tab.
+// is deactivated (by the registration tool's pop-ups, say) or minimised;
+// without this, Enter and Space would do nothing until the user pressed Tab.
 void MainWindow::OnActivate(bool active, bool minimized) {
     if (!active) {
         HWND focus = ::GetFocus();  // not owned
         if (focus && ::IsChild(hwnd(), focus)) focus_ = focus;
     } else if (!minimized) {
-        ::SetFocus(focus_ ? focus_ : list_);
+        RestoreFocus();
     }
 }
 
-void MainWindow::CreateFonts() {
-    listFont_ = MakeFont(kControls[kListIndex].font, dpi_);
-    barFont_ = MakeFont(kControls[kBarIndex].font, dpi_);
-    uiFont_ = MakeFont(kControls[kExitIndex].font, dpi_);
+// The system hands the focus to the frame itself when a minimised window is
+// restored, and the activation that came first skipped the minimised window.
+void MainWindow::RestoreFocus() {
+    if (!::IsIconic(hwnd())) ::SetFocus(focus_ ? focus_ : list_);
+}
+
+void MainWindow::SetFittedFont(HWND control, UniqueFont& owner, UniqueFont font) {
+    // The control lets go of the old font before it is deleted; a null font
+    // gives it the system's.
+    ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
+    owner = std::move(font);
+}
+
+// All fifty strokes of the full bar must show: the requested font where they
+// fit the edit box's formatting rectangle, else the largest size that fits.
+// The rectangle's margins follow the font, so each candidate is tried in the
+// box itself.
+void MainWindow::FitBarFont() {
+    const std::wstring full = Widen(kControls[kBarIndex].text);
+    RECT client{};
+    ::GetClientRect(bar_, &client);
+    SetFittedFont(bar_, barFont_, LargestFittingFont(RequestedFont(kControls[kBarIndex].font, dpi_),
+        [&](HDC dc, HFONT candidate) {
+            ::SendMessageW(bar_, WM_SETFONT, reinterpret_cast<WPARAM>(candidate), FALSE);
+            RECT format{};
+            ::SendMessageW(bar_, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&format));
+            SIZE extent{};
+            ::GetTextExtentPoint32W(dc, full.c_str(), static_cast<int>(full.size()), &extent);
+            return extent.cx <= format.right - format.left && extent.cy <= client.bottom - client.top;
+        }));
+}
+
+// The caption must fit inside the button's edge and focus rectangle, however
+// large the system's message font ("Make text bigger").
+void MainWindow::FitExitFont() {
+    const std::wstring caption = Widen(kControls[kExitIndex].text);
+    RECT inside{};
+    ::GetClientRect(exit_, &inside);
+    const int focusX = std::max(1, ::GetSystemMetrics(SM_CXFOCUSBORDER));
+    const int focusY = std::max(1, ::GetSystemMetrics(SM_CYFOCUSBORDER));
+    // The edge, the focus rectangle and a pixel between it and the text.
+    ::InflateRect(&inside, -(::GetSystemMetrics(SM_CXEDGE) + focusX + 1),
+                  -(::GetSystemMetrics(SM_CYEDGE) + focusY + 1));
+    SetFittedFont(exit_, exitFont_, LargestFittingFont(RequestedFont(kControls[kExitIndex].font, dpi_),
+        [&](HDC dc, HFONT) {
+            RECT bounds{};
+            ::DrawTextW(dc, caption.c_str(), static_cast<int>(caption.size()), &bounds,
+                        DT_CALCRECT | DT_SINGLELINE);  // the & is measured away
+            return bounds.right <= inside.right - inside.left &&
+                   UnderlinedLineHeight(dc) <= inside.bottom - inside.top;
+        }));
 }
 
 void MainWindow::OnCommand(int id, int code) {
@@ -293,34 +388,18 @@ void MainWindow::Hide() {
     if (hwnd()) ::ShowWindow(hwnd(), SW_HIDE);
 }
 
-// The note must be read whole: start from the system's font and make it
-// smaller until the wrapped text fits the label.
+// The note must be read whole: the system's font where the wrapped text fits
+// the label, else the largest size that fits.
 void MainWindow::FitNoteFont(const std::wstring& text) {
-    const ControlSpec& label = kControls[kLabelIndex];
-    const int width = TwipsToPixels(label.width, dpi_);
-    const int height = TwipsToPixels(label.height, dpi_);
-    UniqueScreenDc dc(::GetDC(nullptr));
-    if (!dc) return;
-
-    LOGFONTW font = SystemUiFont();
-    LONG size = std::labs(font.lfHeight);
-    for (;;) {
-        font.lfHeight = -size;
-        UniqueFont candidate(::CreateFontIndirectW(&font));
-        if (!candidate) return;
-        const HGDIOBJ previous = ::SelectObject(dc.get(), candidate.get());
-        RECT bounds{0, 0, width, 0};
-        ::DrawTextW(dc.get(), text.c_str(), static_cast<int>(text.size()), &bounds,
-                    DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
-        ::SelectObject(dc.get(), previous);
-        if (bounds.bottom <= height || size <= kSmallestNoteFont) {
-            // The label lets go of the old font before it is deleted.
-            ::SendMessageW(note_, WM_SETFONT, reinterpret_cast<WPARAM>(candidate.get()), TRUE);
-            noteFont_ = std::move(candidate);
-            return;
-        }
-        --size;
-    }
+    RECT label{};
+    ::GetClientRect(note_, &label);
+    SetFittedFont(note_, noteFont_, LargestFittingFont(RequestedFont(kControls[kLabelIndex].font, dpi_),
+        [&](HDC dc, HFONT) {
+            RECT bounds{0, 0, label.right, 0};
+            ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &bounds,
+                        DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+            return bounds.bottom <= label.bottom;
+        }));
 }
 
 }  // namespace tarnwick::win

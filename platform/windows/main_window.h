@@ -42,12 +42,17 @@ private:
     HBRUSH OnControlColor(HDC dc, HWND control);
     void OnDestroy();
 
-    void CreateFonts();
+    void RestoreFocus();
+    // Each control's font is the largest size of the requested one that lets
+    // its whole text show; the control keeps using it until replaced.
+    void SetFittedFont(HWND control, UniqueFont& owner, UniqueFont font);
+    void FitBarFont();
+    void FitExitFont();
     void FitNoteFont(const std::wstring& text);
 
     frmMain& form_;
     int dpi_ = 96;
-    UniqueFont listFont_, barFont_, uiFont_, noteFont_;
+    UniqueFont listFont_, barFont_, exitFont_, noteFont_;
     bool created_ = false;
     // Child windows, owned and destroyed by the main window.
     HWND list_ = nullptr, exit_ = nullptr, bar_ = nullptr, note_ = nullptr;

@@ -11,17 +11,21 @@ winpath() { printf 'Z:%s' "${1//\//\\}"; }
 # tests ask at once.
 wine_template() {
   local template=$1
-  [ -f "$template/.ready" ] && return 0
+  # A template made by an older version of these settings is made anew.
+  local version
+  version=$(cksum < "${BASH_SOURCE[0]}")
+  [ "$(cat "$template/.ready" 2> /dev/null)" = "$version" ] && return 0
   mkdir -p "$(dirname "$template")"
   (
     flock 9
-    [ -f "$template/.ready" ] && exit 0
+    [ "$(cat "$template/.ready" 2> /dev/null)" = "$version" ] && exit 0
     rm -rf "$template"
     local log="$template.log"
     # No Mono or Gecko installers: nothing here needs them and they would ask.
     WINEPREFIX=$template WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
       timeout 180 wineboot --init > "$log" 2>&1 || { echo "wineboot failed, see $log" >&2; exit 1; }
     # Without a window manager, hiding a managed window makes Wine wait ~2 s.
+    # A program that crashes must end, not wait on Wine's crash dialog.
     # Wine hands out its built-in hhctrl.ocx and scrrun.dll for any file of
     # those names unless told to prefer the file on disk.
     cat > "$template/tarnwick.reg" <<'REG'
@@ -30,13 +34,16 @@ REGEDIT4
 [HKEY_CURRENT_USER\Software\Wine\X11 Driver]
 "Managed"="N"
 
+[HKEY_CURRENT_USER\Software\Wine\WineDbg]
+"ShowCrashDialog"=dword:00000000
+
 [HKEY_CURRENT_USER\Software\Wine\DllOverrides]
 "hhctrl.ocx"="native,builtin"
 "scrrun.dll"="native,builtin"
 REG
     WINEPREFIX=$template WINEDEBUG=-all timeout 60 wine regedit /S "$template/tarnwick.reg" >> "$log" 2>&1
     WINEPREFIX=$template timeout 60 wineserver -w >> "$log" 2>&1
-    touch "$template/.ready"
+    echo "$version" > "$template/.ready"
   ) 9> "$template.lock"
 }
 
@@ -48,12 +55,12 @@ wine_fresh_prefix() {
 }
 
 # Starts a private Xvfb and exports DISPLAY; sets XVFB_PID.
-xvfb_start() {
-  local dpi=${1:-96}
+xvfb_start() {  # xvfb_start [DPI [WIDTHxHEIGHT]]
+  local dpi=${1:-96} size=${2:-1280x1024}
   local fifo
   fifo=$(mktemp -u)
   mkfifo "$fifo"
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -dpi "$dpi" -nolisten tcp 3> "$fifo" > /dev/null 2>&1 &
+  Xvfb -displayfd 3 -screen 0 "${size}x24" -dpi "$dpi" -nolisten tcp 3> "$fifo" > /dev/null 2>&1 &
   XVFB_PID=$!
   local display=""
   read -r -t 20 display < "$fifo" || true

@@ -5,8 +5,8 @@
 // test scripts compare byte for byte.
 //
 // Usage:
-//   tarnwick-driver [--action exit|altx|close|enter|space|none] [--timeout SECONDS]
-//                   [--out DIR] [--shots DIR] [--items N] [--bar N]
+//   tarnwick-driver [--action exit|altx|close|enter|space|restore|none] [--timeout SECONDS]
+//                   [--out DIR] [--shots DIR] [--items N] [--bar N] [--errors N]
 //                   [--launch PROGRAM] [-- ARGUMENT...]
 //
 //   --action   how the window is left once the run is over (default exit):
@@ -15,12 +15,16 @@
 //                close  WM_SYSCOMMAND SC_CLOSE posted to the window (close box, Alt+F4)
 //                enter  Tab until the Exit button has the focus, then Enter
 //                space  Tab until the Exit button has the focus, then Space
+//                restore  Tab until the Exit button has the focus, minimise the window
+//                       and restore it (WM_SYSCOMMAND), then Enter to the focused control
 //                none   only read the window and leave the program running
 //   --timeout  bound of every single wait, in seconds (default 60; fractions allowed)
 //   --out      folder (created if missing) for the result files below
 //   --shots    folder (created if missing) for window.bmp, box1.bmp, box2.bmp, ...
 //   --items    list count that means the run is over (default 9)
 //   --bar      progress bar length that means the run is over (default 50)
+//   --errors   and this many items starting "Error registering" (default: any number;
+//              verdicts come in after the bar is full)
 //   --launch   start PROGRAM instead of attaching to a window that is already up; it
 //              gets every argument after a lone --, and the driver's current folder
 //
@@ -30,6 +34,10 @@
 //   caption.txt label.txt bar.txt button.txt  the window once the run is over
 //   items.txt                                 the list then, one item per line
 //   first-bar.txt first-items.txt             the first state seen, if it could be read
+//   fits.txt                                  whether the bar's characters, the button's
+//                                             caption and the note show whole, and the
+//                                             frame is on screen (see CheckFit)
+//   focus-after-restore.txt                   with restore: what had the focus then
 //   controls.txt                              "ListBox N\nEdit N\nStatic N\nButton N\n"
 //   boxes.txt                                 how many message boxes came up
 //   boxN-title.txt boxN-text.txt              each box's caption and message
@@ -52,6 +60,8 @@
 #define NOMINMAX
 #include <windows.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cwchar>
 #include <optional>
@@ -198,46 +208,75 @@ std::wstring JoinPath(const std::wstring& folder, std::wstring_view name) {
     return path.append(name);
 }
 
-// Saves the screen area under `window` as a 24-bit BMP. The screen is copied
-// rather than the window printed: WM_PRINT cannot carry a DC to another process.
-bool SaveScreenshot(HWND window, const std::wstring& path) {
-    RECT rect{};
-    if (!GetWindowRect(window, &rect)) return false;
-    const int width = rect.right - rect.left;
-    const int height = rect.bottom - rect.top;
-    if (width <= 0 || height <= 0) return false;
+// A copy of part of the screen, 24-bit, bottom-up as BMP files store rows.
+// The screen is copied rather than a window printed: WM_PRINT cannot carry a
+// DC to another process.
+struct ScreenCopy {
+    int width = 0;
+    int height = 0;
+    DWORD stride = 0;
+    std::string bits;
+
+    // Red, green and blue of the pixel at (x, y), top-down.
+    const unsigned char* At(int x, int y) const {
+        return reinterpret_cast<const unsigned char*>(bits.data()) +
+               static_cast<DWORD>(height - 1 - y) * stride + static_cast<DWORD>(x) * 3;
+    }
+};
+
+std::optional<ScreenCopy> CopyScreen(const RECT& rect) {
+    ScreenCopy copy;
+    copy.width = rect.right - rect.left;
+    copy.height = rect.bottom - rect.top;
+    if (copy.width <= 0 || copy.height <= 0) return std::nullopt;
 
     UniqueScreenDc screen(GetDC(nullptr));
     UniqueMemoryDc memory(CreateCompatibleDC(screen.get()));
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;  // bottom-up, as BMP files store rows
+    info.bmiHeader.biWidth = copy.width;
+    info.bmiHeader.biHeight = copy.height;
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 24;
     info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
     UniqueGdiObject bitmap(CreateDIBSection(screen.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-    if (!screen.get() || !memory.get() || !bitmap.get() || !bits) return false;
+    if (!screen.get() || !memory.get() || !bitmap.get() || !bits) return std::nullopt;
     {
         Selection selected(memory.get(), bitmap.get());
-        if (!BitBlt(memory.get(), 0, 0, width, height, screen.get(), rect.left, rect.top,
+        if (!BitBlt(memory.get(), 0, 0, copy.width, copy.height, screen.get(), rect.left, rect.top,
                     SRCCOPY | CAPTUREBLT))
-            return false;
+            return std::nullopt;
     }
     GdiFlush();
+    copy.stride = (static_cast<DWORD>(copy.width) * 3 + 3) & ~3u;
+    copy.bits.assign(static_cast<const char*>(bits), copy.stride * static_cast<DWORD>(copy.height));
+    return copy;
+}
 
-    const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
-    const DWORD imageSize = stride * static_cast<DWORD>(height);
-    info.bmiHeader.biSizeImage = imageSize;
+// Saves the screen area under `window` as a 24-bit BMP.
+bool SaveScreenshot(HWND window, const std::wstring& path) {
+    RECT rect{};
+    if (!GetWindowRect(window, &rect)) return false;
+    const auto copy = CopyScreen(rect);
+    if (!copy) return false;
+
+    BITMAPINFOHEADER info{};
+    info.biSize = sizeof info;
+    info.biWidth = copy->width;
+    info.biHeight = copy->height;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    info.biCompression = BI_RGB;
+    info.biSizeImage = static_cast<DWORD>(copy->bits.size());
     BITMAPFILEHEADER header{};
     header.bfType = 0x4D42;  // "BM"
     header.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
-    header.bfSize = header.bfOffBits + imageSize;
+    header.bfSize = header.bfOffBits + info.biSizeImage;
 
     std::string bytes(reinterpret_cast<const char*>(&header), sizeof header);
-    bytes.append(reinterpret_cast<const char*>(&info.bmiHeader), sizeof info.bmiHeader);
-    bytes.append(static_cast<const char*>(bits), imageSize);
+    bytes.append(reinterpret_cast<const char*>(&info), sizeof info);
+    bytes += copy->bits;
     return WriteWholeFile(path, bytes.data(), bytes.size());
 }
 
@@ -345,6 +384,63 @@ std::optional<WindowState> ReadState(HWND main, const Controls& controls) {
                        std::move(*button), std::move(*items)};
 }
 
+// --- Whether every text shows whole ---------------------------------------------
+// The program's fonts cannot be looked at from here: a font handle means
+// nothing in another process. So what shows is judged from the positions the
+// edit box reports and from the pixels on the screen.
+
+// How many of the bar's characters lie wholly inside its formatting rectangle,
+// going by the positions the edit box itself gives them (the last one is as
+// wide as the one before it: the bar is one repeated character).
+std::optional<int> CharactersInside(HWND edit, size_t length, RECT& format) {
+    if (length < 2 || !Send(edit, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&format))) return std::nullopt;
+    std::vector<int> x;
+    for (size_t i = 0; i < length; ++i) {
+        const auto position = Send(edit, EM_POSFROMCHAR, i, 0);
+        if (!position || *position == -1) return std::nullopt;
+        x.push_back(static_cast<short>(LOWORD(*position)));
+    }
+    x.push_back(x[length - 1] + (x[length - 1] - x[length - 2]));
+    int inside = 0;
+    for (size_t i = 0; i < length; ++i) inside += x[i] >= format.left && x[i + 1] <= format.right;
+    return inside;
+}
+
+// The smallest rectangle, in `control`'s client coordinates, holding every
+// text-coloured pixel inside `area` (also client coordinates); empty when
+// there is none. A pixel is text when it is nearer the text colour than the
+// face colour.
+std::optional<RECT> InkBounds(HWND control, const RECT& area) {
+    RECT screen = area;
+    MapWindowPoints(control, nullptr, reinterpret_cast<POINT*>(&screen), 2);
+    const auto copy = CopyScreen(screen);
+    if (!copy) return std::nullopt;
+    auto lightness = [](COLORREF c) { return GetRValue(c) * 299 + GetGValue(c) * 587 + GetBValue(c) * 114; };
+    const int threshold = (lightness(GetSysColor(COLOR_BTNFACE)) + lightness(GetSysColor(COLOR_BTNTEXT))) / 2;
+    RECT ink{LONG_MAX, LONG_MAX, LONG_MIN, LONG_MIN};
+    for (int y = 0; y < copy->height; ++y) {
+        for (int x = 0; x < copy->width; ++x) {
+            const unsigned char* bgr = copy->At(x, y);
+            if (bgr[2] * 299 + bgr[1] * 587 + bgr[0] * 114 >= threshold) continue;
+            ink = {std::min<LONG>(ink.left, x), std::min<LONG>(ink.top, y),
+                   std::max<LONG>(ink.right, x + 1), std::max<LONG>(ink.bottom, y + 1)};
+        }
+    }
+    if (ink.left > ink.right) return RECT{};
+    OffsetRect(&ink, area.left, area.top);
+    return ink;
+}
+
+bool Within(const RECT& inner, const RECT& outer) {
+    return !IsRectEmpty(&inner) && inner.left >= outer.left && inner.top >= outer.top &&
+           inner.right <= outer.right && inner.bottom <= outer.bottom;
+}
+
+std::wstring RectText(const RECT& r) {
+    return L"(" + std::to_wstring(r.left) + L"," + std::to_wstring(r.top) + L")-(" +
+           std::to_wstring(r.right) + L"," + std::to_wstring(r.bottom) + L")";
+}
+
 std::string JoinLines(const std::vector<std::wstring>& lines) {
     std::string bytes;
     for (const auto& line : lines) bytes += Utf8(line) + "\n";
@@ -440,7 +536,7 @@ BOOL CALLBACK CollectBoxChild(HWND child, LPARAM param) {
 
 // --- The run --------------------------------------------------------------------
 
-enum class Action { kExit, kAltX, kClose, kEnter, kSpace, kNone };
+enum class Action { kExit, kAltX, kClose, kEnter, kSpace, kRestore, kNone };
 
 struct Options {
     Action action = Action::kExit;
@@ -450,6 +546,7 @@ struct Options {
     std::wstring shotsFolder;
     int items = kDefaultItems;
     int barLength = kDefaultBarLength;
+    int errors = -1;  // -1: any
     std::wstring launch;
     std::vector<std::wstring> launchArguments;
 };
@@ -472,8 +569,10 @@ private:
     int Launch();
     int FindMainWindow();
     int WaitForRun();
+    int CheckFit();
     int Leave();
     int TabToButton();
+    int MinimizeAndRestore();
     int AnswerBoxes();
 
     const Options& options_;
@@ -615,8 +714,12 @@ int Driver::FindMainWindow() {
 int Driver::WaitForRun() {
     const Deadline deadline(options_.timeoutMs);
     auto done = [&](const std::optional<WindowState>& state) {
-        return state && state->items.size() == static_cast<size_t>(options_.items) &&
-               state->bar.size() == static_cast<size_t>(options_.barLength);
+        if (!state || state->items.size() != static_cast<size_t>(options_.items) ||
+            state->bar.size() != static_cast<size_t>(options_.barLength))
+            return false;
+        int errors = 0;
+        for (const auto& item : state->items) errors += item.rfind(L"Error registering", 0) == 0;
+        return options_.errors < 0 || errors == options_.errors;
     };
     while (!done(lastState_)) {
         if (ProcessEnded()) return Fail(L"wait for run", L"the program ended; last seen " + SeenState());
@@ -654,7 +757,58 @@ int Driver::WaitForRun() {
         !Output(L"items.txt", JoinLines(state.items)))
         return kExitStepFailed;
     if (!Shot(main_, L"window.bmp")) return kExitStepFailed;
-    return 0;
+    return CheckFit();
+}
+
+// Whether the bar, the button's caption and the note show whole and the frame
+// is on screen, one line each in fits.txt.
+int Driver::CheckFit() {
+    std::string report;
+    auto verdict = [&](std::wstring_view what, std::wstring_view seen, std::wstring_view detail) {
+        Say(L"  " + std::wstring(what) + L": " + std::wstring(seen) + L"; " + std::wstring(detail));
+        report += Utf8(what) + ": " + Utf8(seen) + "\n";
+    };
+    auto inkVerdict = [&](std::wstring_view what, HWND control, const RECT& area, const RECT& allowed) {
+        const auto ink = InkBounds(control, area);
+        verdict(what, !ink ? L"unknown" : Within(*ink, allowed) ? L"inside" : L"cut off",
+                L"text pixels " + (ink ? RectText(*ink) : L"?") + L", room " + RectText(allowed));
+    };
+
+    RECT format{};
+    const size_t length = lastState_->bar.size();
+    const auto inside = CharactersInside(controls_.bar, length, format);
+    verdict(L"bar", inside ? std::to_wstring(*inside) + L" of " + std::to_wstring(length) + L" characters inside" : L"unknown",
+            L"formatting rectangle " + RectText(format));
+
+    // The caption belongs inside the focus rectangle, with a pixel to spare;
+    // the button's own dark edge is not looked at.
+    RECT button{};
+    GetClientRect(controls_.button, &button);
+    RECT area = button;
+    InflateRect(&area, -GetSystemMetrics(SM_CXEDGE), -GetSystemMetrics(SM_CYEDGE));
+    RECT room = area;
+    InflateRect(&room, -(std::max(1, GetSystemMetrics(SM_CXFOCUSBORDER)) + 1),
+                -(std::max(1, GetSystemMetrics(SM_CYFOCUSBORDER)) + 1));
+    inkVerdict(L"exit caption", controls_.button, area, room);
+
+    // Text cut off by the label's edge reaches its last row or column.
+    RECT label{};
+    GetClientRect(controls_.note, &label);
+    inkVerdict(L"note", controls_.note, label, RECT{0, 0, label.right - 1, label.bottom - 1});
+
+    // Centred where the frame fits the work area, else from its top or left
+    // edge: the caption and its close box must stay reachable.
+    RECT frame{}, work{};
+    GetWindowRect(main_, &frame);
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    auto placed = [](LONG start, LONG end, LONG workStart, LONG workEnd) {
+        return end - start <= workEnd - workStart ? start >= workStart && end <= workEnd : start == workStart;
+    };
+    const bool onScreen = placed(frame.left, frame.right, work.left, work.right) &&
+                          placed(frame.top, frame.bottom, work.top, work.bottom);
+    verdict(L"window", onScreen ? L"on screen" : L"off screen",
+            L"frame " + RectText(frame) + L", work area " + RectText(work));
+    return Output(L"fits.txt", report) ? 0 : kExitStepFailed;
 }
 
 // Keyboard actions go where the keyboard would send them: the control that has
@@ -695,6 +849,26 @@ int Driver::TabToButton() {
     }
 }
 
+// What a user does with the minimise box and then the window's button on the
+// taskbar; waits until the program has handled each.
+int Driver::MinimizeAndRestore() {
+    for (const bool minimize : {true, false}) {
+        const wchar_t* what = minimize ? L"minimise" : L"restore";
+        if (!PostMessageW(main_, WM_SYSCOMMAND, minimize ? SC_MINIMIZE : SC_RESTORE, 0))
+            return Fail(what, L"cannot post to the window (error " + std::to_wstring(GetLastError()) + L")");
+        const Deadline deadline(options_.timeoutMs);
+        while (static_cast<bool>(IsIconic(main_)) != minimize) {
+            if (deadline.Passed()) return Fail(what, L"the window did not change");
+            Sleep(kPollMs);
+        }
+        // The messages that come with the change (activation, focus) are
+        // handled before this one returns.
+        if (!Send(main_, WM_NULL, 0, 0)) return Fail(what, L"the window stopped answering");
+        Sleep(kSettleMs);
+    }
+    return 0;
+}
+
 int Driver::Leave() {
     bool posted = true;
     switch (options_.action) {
@@ -719,6 +893,20 @@ int Driver::Leave() {
         Say(L"action altx: Alt down and WM_SYSCHAR 'x' posted to the focused " + ClassOf(target));
         posted = PostMessageW(target, WM_SYSKEYDOWN, VK_MENU, KeyData(VK_MENU, true, false)) &&
                  PostMessageW(target, WM_SYSCHAR, L'x', KeyData('X', true, false));
+        break;
+    }
+    case Action::kRestore: {
+        Say(L"action restore: Tab to the Exit button, minimise, restore, then Enter posted to the focused control");
+        if (const int failed = TabToButton()) return failed;
+        if (const int failed = MinimizeAndRestore()) return failed;
+        const HWND target = KeyboardTarget(thread_, main_);
+        const std::wstring focus = target == controls_.button ? L"Exit button"
+                                 : target == main_           ? L"the window itself"
+                                                             : ClassOf(target);
+        Say(L"  the focus after restoring: " + focus);
+        if (!Output(L"focus-after-restore.txt", Utf8(focus))) return kExitStepFailed;
+        posted = PostMessageW(target, WM_KEYDOWN, VK_RETURN, KeyData(VK_RETURN, false, false)) &&
+                 PostMessageW(target, WM_KEYUP, VK_RETURN, KeyData(VK_RETURN, false, true));
         break;
     }
     case Action::kEnter:
@@ -843,8 +1031,8 @@ int Driver::Run() {
 // --- Command line ---------------------------------------------------------------
 
 constexpr std::wstring_view kUsage =
-    L"usage: tarnwick-driver [--action exit|altx|close|enter|space|none] [--timeout SECONDS]\n"
-    L"                       [--out DIR] [--shots DIR] [--items N] [--bar N]\n"
+    L"usage: tarnwick-driver [--action exit|altx|close|enter|space|restore|none] [--timeout SECONDS]\n"
+    L"                       [--out DIR] [--shots DIR] [--items N] [--bar N] [--errors N]\n"
     L"                       [--launch PROGRAM] [-- ARGUMENT...]\n";
 
 std::optional<Options> ParseOptions(int argc, wchar_t** argv, std::wstring& error) {
@@ -864,7 +1052,8 @@ std::optional<Options> ParseOptions(int argc, wchar_t** argv, std::wstring& erro
         if (name == L"--action") {
             const std::pair<std::wstring_view, Action> known[] = {
                 {L"exit", Action::kExit},   {L"altx", Action::kAltX},   {L"close", Action::kClose},
-                {L"enter", Action::kEnter}, {L"space", Action::kSpace}, {L"none", Action::kNone}};
+                {L"enter", Action::kEnter}, {L"space", Action::kSpace}, {L"restore", Action::kRestore},
+                {L"none", Action::kNone}};
             bool found = false;
             for (const auto& [text, action] : known) {
                 if (text == value) {
@@ -884,13 +1073,14 @@ std::optional<Options> ParseOptions(int argc, wchar_t** argv, std::wstring& erro
                 return std::nullopt;
             }
             options.timeoutMs = static_cast<DWORD>(seconds * 1000);
-        } else if (name == L"--items" || name == L"--bar") {
+        } else if (name == L"--items" || name == L"--bar" || name == L"--errors") {
             const long number = std::wcstol(value, &end, 10);
             if (*end != L'\0' || number < 0 || number > 100000) {
                 error = L"bad number " + std::wstring(value);
                 return std::nullopt;
             }
-            (name == L"--items" ? options.items : options.barLength) = static_cast<int>(number);
+            (name == L"--items" ? options.items : name == L"--bar" ? options.barLength : options.errors) =
+                static_cast<int>(number);
         } else if (name == L"--out") {
             options.outFolder = value;
         } else if (name == L"--shots") {

@@ -110,6 +110,16 @@ LSTATUS SetString(HKEY key, const wchar_t* name, const wchar_t* value) {
 }  // namespace
 
 STDAPI DllRegisterServer() {
+    // The ways a real component's registration goes wrong, for the tests.
+#if defined(TARNWICK_SAMPLE_REGISTRATION_FAILS)
+    return SELFREG_E_CLASS;
+#elif defined(TARNWICK_SAMPLE_REGISTRATION_CRASHES)
+    RaiseException(EXCEPTION_ACCESS_VIOLATION, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+    return E_UNEXPECTED;
+#elif defined(TARNWICK_SAMPLE_REGISTRATION_HANGS)
+    Sleep(INFINITE);
+    return E_UNEXPECTED;
+#endif
     // Room for the longest path Windows allows: a truncated path would register
     // a file that does not exist.
     constexpr DWORD kMaxPath = 32768;

@@ -1,0 +1,53 @@
+// Lighter stand-ins for two parts of the static C++ runtime that the program
+// links but has no use for, which made up about two thirds of the exe:
+// - the verbose terminate handler, which brings the demangler and a printf to
+//   describe an escaping exception on a console a GUI program does not have;
+// - the std::__throw_* helpers the library's containers and strings call,
+//   which build std::logic_error and friends and so bring the old
+//   copy-on-write string, and with it much of the rest of the library.
+// Every catch in the program is catch (...), so what is thrown does not
+// matter, only that something is: the helpers throw std::bad_alloc for a
+// failed allocation, as the library would, and a small type of their own for
+// the rest. Defining every helper of the library's one object that holds them
+// keeps that object out of the link; were it ever pulled in, the duplicate
+// definitions would fail the link rather than pass silently.
+// Part of the exe only: the test programs keep the full runtime, whose
+// messages they print.
+#include <bits/functexcept.h>
+
+#include <cstdlib>
+#include <exception>
+#include <new>
+
+namespace {
+
+struct LibraryError {};
+
+}  // namespace
+
+namespace __gnu_cxx {
+
+// An exception that escapes is a bug; end at once, as std::terminate means.
+void __verbose_terminate_handler() { std::abort(); }
+
+}  // namespace __gnu_cxx
+
+namespace std {
+
+void __throw_bad_alloc() { throw bad_alloc(); }
+void __throw_bad_array_new_length() { throw bad_array_new_length(); }
+void __throw_bad_exception() { throw LibraryError(); }
+void __throw_bad_cast() { throw LibraryError(); }
+void __throw_bad_typeid() { throw LibraryError(); }
+void __throw_logic_error(const char*) { throw LibraryError(); }
+void __throw_domain_error(const char*) { throw LibraryError(); }
+void __throw_invalid_argument(const char*) { throw LibraryError(); }
+void __throw_length_error(const char*) { throw LibraryError(); }
+void __throw_out_of_range(const char*) { throw LibraryError(); }
+void __throw_out_of_range_fmt(const char*, ...) { throw LibraryError(); }
+void __throw_runtime_error(const char*) { throw LibraryError(); }
+void __throw_range_error(const char*) { throw LibraryError(); }
+void __throw_overflow_error(const char*) { throw LibraryError(); }
+void __throw_underflow_error(const char*) { throw LibraryError(); }
+
+}  // namespace std
