@@ -16,8 +16,13 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 
 # Unused code and symbols are dropped: the program is handed around as one file.
-set(CMAKE_C_FLAGS_INIT "-ffunction-sections -fdata-sections")
-set(CMAKE_CXX_FLAGS_INIT "-ffunction-sections -fdata-sections")
+# Reproducible: anyone who builds the same source gets the same bytes, so a
+# download can be checked against a build of one's own. No folder names (the
+# source and build folders are recorded as "." and "build" wherever a path
+# would be, __FILE__ included) and no link time in the PE header.
+set(reproducible "-ffile-prefix-map=${CMAKE_SOURCE_DIR}=. -ffile-prefix-map=${CMAKE_BINARY_DIR}=build")
+set(CMAKE_C_FLAGS_INIT "-ffunction-sections -fdata-sections ${reproducible}")
+set(CMAKE_CXX_FLAGS_INIT "-ffunction-sections -fdata-sections ${reproducible}")
 # Static: no libgcc or libstdc++ DLL to ship or to be planted.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -s -Wl,--gc-sections")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -s -Wl,--gc-sections")
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -s -Wl,--gc-sections -Wl,--no-insert-timestamp")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -s -Wl,--gc-sections -Wl,--no-insert-timestamp")
