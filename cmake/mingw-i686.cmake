@@ -20,7 +20,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 # download can be checked against a build of one's own. No folder names (the
 # source and build folders are recorded as "." and "build" wherever a path
 # would be, __FILE__ included) and no link time in the PE header.
-set(reproducible "-ffile-prefix-map=${CMAKE_SOURCE_DIR}=. -ffile-prefix-map=${CMAKE_BINARY_DIR}=build")
+# Quoted for the shell, as the folders may have spaces in their names.
+set(reproducible "'-ffile-prefix-map=${CMAKE_SOURCE_DIR}=.' '-ffile-prefix-map=${CMAKE_BINARY_DIR}=build'")
 set(CMAKE_C_FLAGS_INIT "-ffunction-sections -fdata-sections ${reproducible}")
 set(CMAKE_CXX_FLAGS_INIT "-ffunction-sections -fdata-sections ${reproducible}")
 # Static: no libgcc or libstdc++ DLL to ship or to be planted.

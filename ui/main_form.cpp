@@ -103,6 +103,7 @@ void frmMain::GiveUp() noexcept {
     try {
         platform_.ShowMessage(std::string(kCannotStartText), MessageBoxStyle::kCritical,
                               std::string(kProgramTitle));
+        if (keepLog_) WriteLog();
     } catch (...) {
     }
     stage_ = Stage::kGone;

@@ -1,21 +1,63 @@
 // Restricting the DLL search to the system directory.
 #include "platform/windows/dll_search.h"
 
+#include <array>
+#include <string>
+
 namespace tarnwick::win {
+namespace {
+
+// What the shell (ShellExecuteEx), COM, Common Controls 6 and its visual
+// styles, the security and profile code under them, and the protection query
+// load by name, on Windows XP to 7. KnownDLLs need no help; a name missing
+// from a version of Windows is passed over. Not comctl32: the manifest steers
+// it to the side-by-side copy.
+constexpr std::array kLoadedAhead = {
+    L"uxtheme.dll",  L"dwmapi.dll",  L"propsys.dll", L"cryptbase.dll", L"cryptsp.dll",  L"rsaenh.dll",
+    L"userenv.dll",  L"profapi.dll", L"setupapi.dll", L"apphelp.dll",  L"oleacc.dll",   L"clbcatq.dll",
+    L"ntmarta.dll",  L"version.dll", L"comres.dll",  L"sfc.dll",       L"sfc_os.dll",   L"wtsapi32.dll",
+    L"winsta.dll",   L"sspicli.dll", L"secur32.dll", L"msimg32.dll",   L"linkinfo.dll", L"ntshrui.dll",
+    L"srvcli.dll",   L"cscapi.dll",  L"mpr.dll",     L"shfolder.dll",
+};
+
+}  // namespace
+
+std::span<const wchar_t* const> DllsLoadedAhead() { return kLoadedAhead; }
+
+HMODULE LoadSystemDll(const wchar_t* name) {
+    wchar_t folder[MAX_PATH];
+    const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return nullptr;
+    const std::wstring path = std::wstring(folder, length) + L"\\" + name;
+    // The altered search order starts in the DLL's own folder, not the
+    // program's, for the DLLs it imports.
+    return ::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+void RestrictDllSearch(SetDefaultDllDirectoriesFunction setDefaultDirectories) {
+    constexpr DWORD kSearchSystem32 = 0x00000800;  // LOAD_LIBRARY_SEARCH_SYSTEM32
+    if (setDefaultDirectories) {
+        setDefaultDirectories(kSearchSystem32);
+        return;
+    }
+    // At least the current directory leaves the search.
+    using SetDirectory = BOOL(WINAPI*)(LPCWSTR);
+    if (const auto setDirectory = Lookup<SetDirectory>(::GetModuleHandleW(L"kernel32.dll"), "SetDllDirectoryW")) {
+        setDirectory(L"");
+    }
+    // The program's folder stays first in the search; what is already loaded
+    // is not searched for. Never freed. A DLL that fails to load must not stop
+    // the program with the system's error box.
+    const UINT errorMode = ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    for (const wchar_t* name : kLoadedAhead) LoadSystemDll(name);
+    ::SetErrorMode(errorMode);
+}
 
 // Looked up at run time, since Windows before 8 (without its update) lacks
 // the function.
 void LoadDllsOnlyFromTheSystemDirectory() {
-    using SetDirectories = BOOL(WINAPI*)(DWORD);
-    constexpr DWORD kSearchSystem32 = 0x00000800;  // LOAD_LIBRARY_SEARCH_SYSTEM32
-    using SetDirectory = BOOL(WINAPI*)(LPCWSTR);
     HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");  // not owned
-    if (const auto set = Lookup<SetDirectories>(kernel, "SetDefaultDllDirectories")) {
-        set(kSearchSystem32);
-    } else if (const auto setDirectory = Lookup<SetDirectory>(kernel, "SetDllDirectoryW")) {
-        // At least the current directory leaves the search.
-        setDirectory(L"");
-    }
+    RestrictDllSearch(Lookup<SetDefaultDllDirectoriesFunction>(kernel, "SetDefaultDllDirectories"));
 }
 
 }  // namespace tarnwick::win

@@ -220,7 +220,10 @@ LRESULT MainWindow::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM
         case WM_ACTIVATE:
             OnActivate(LOWORD(wParam) != WA_INACTIVE, HIWORD(wParam) != 0);
             return 0;
-        case WM_SETFOCUS: RestoreFocus(); return 0;
+        case WM_SETFOCUS: OnSetFocus(reinterpret_cast<HWND>(wParam)); return 0;
+        case WM_SIZE:
+            if (wParam == SIZE_RESTORED && ::GetFocus() == hwnd) RestoreFocus();
+            break;
         case WM_COMMAND: OnCommand(LOWORD(wParam), HIWORD(wParam)); return 0;
         case WM_CLOSE: OnClose(); return 0;
         case WM_CTLCOLORLISTBOX:
@@ -261,8 +264,15 @@ void MainWindow::OnActivate(bool active, bool minimized) {
     }
 }
 
-// The system hands the focus to the frame itself when a minimised window is
-// restored, and the activation that came first skipped the minimised window.
+// Minimising moves the focus from the control to the frame itself, without a
+// deactivation, and the frame keeps it while minimised; restoring then
+// activates nothing, so the control is given the focus back when the window
+// is its normal size again.
+void MainWindow::OnSetFocus(HWND previous) {
+    if (previous && ::IsChild(hwnd(), previous)) focus_ = previous;
+    RestoreFocus();
+}
+
 void MainWindow::RestoreFocus() {
     if (!::IsIconic(hwnd())) ::SetFocus(focus_ ? focus_ : list_);
 }

@@ -42,6 +42,7 @@ private:
     HBRUSH OnControlColor(HDC dc, HWND control);
     void OnDestroy();
 
+    void OnSetFocus(HWND previous);
     void RestoreFocus();
     // Each control's font is the largest size of the requested one that lets
     // its whole text show; the control keeps using it until replaced.
@@ -56,7 +57,7 @@ private:
     bool created_ = false;
     // Child windows, owned and destroyed by the main window.
     HWND list_ = nullptr, exit_ = nullptr, bar_ = nullptr, note_ = nullptr;
-    HWND focus_ = nullptr;  // the child that had the focus when the window was deactivated
+    HWND focus_ = nullptr;  // the child that had the focus when the window was deactivated or minimised
     // Declared last so the window goes before the fonts its controls use.
     UniqueWindow window_;
 };

@@ -3,6 +3,10 @@
 
 #include <shellapi.h>
 
+#include <cstdint>
+#include <string_view>
+
+#include "platform/windows/dll_search.h"
 #include "platform/windows/main_window.h"
 #include "platform/windows/message_loop.h"
 #include "platform/windows/unicode.h"
@@ -45,6 +49,108 @@ void DeleteFileAnyway(const std::wstring& path) {
     ::DeleteFileW(path.c_str());
 }
 
+// A failed step's error as a result line; never kOk, even should the system
+// forget to say why it failed.
+FileResult Failure(DWORD error) {
+    const FileResult result = FileResultFromError(error);
+    return result == FileResult::kOk ? FileResult::kAccessError : result;
+}
+
+// --- Temporary files ---------------------------------------------------------
+// Each run names its temporary files after itself, tarnwick-temporary-RUN-N.tmp,
+// and holds a mutex named Global\tarnwick-run-RUN for as long as it lives: the
+// system destroys it with the process, however that ends. A file whose run has
+// no mutex any more is a leftover of a run that was killed or lost its power;
+// one whose run still has it is being written. RUN is the process id and the
+// time the process started (8 and 16 hex digits), which no other process on
+// the machine shares, even after a restart. Global: a run in another session
+// writes into the same system directory.
+
+constexpr std::string_view kTemporaryPrefix = "tarnwick-temporary-";
+constexpr std::string_view kTemporarySuffix = ".tmp";
+constexpr std::string_view kRunMarkPrefix = "Global\\tarnwick-run-";
+constexpr std::size_t kRunLength = 8 + 1 + 16;
+
+void AppendHex(std::string& text, std::uint64_t value, int digits) {
+    for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) text += "0123456789abcdef"[(value >> shift) & 0xf];
+}
+
+std::string ThisRun() {
+    FILETIME created{}, exited, kernel, user;
+    ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user);
+    std::string run;
+    AppendHex(run, ::GetCurrentProcessId(), 8);
+    run += '-';
+    AppendHex(run, (std::uint64_t{created.dwHighDateTime} << 32) | created.dwLowDateTime, 16);
+    return run;
+}
+
+// This run's mutex, made before its first temporary file and kept until the
+// process ends. False when it cannot be made: a temporary file then could be
+// taken for a leftover by another run.
+bool MarkThisRun() {
+    static const UniqueHandle mark(
+        ::CreateMutexW(nullptr, FALSE, Widen(std::string(kRunMarkPrefix) + ThisRun()).c_str()));
+    return mark != nullptr;
+}
+
+// The run that wrote the temporary file `name`, in lower case as it names its
+// mutex; empty when `name` is not one of this program's temporary files.
+std::string RunOfTemporary(std::string name) {
+    for (char& c : name) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    const std::size_t counterAt = kTemporaryPrefix.size() + kRunLength + 1;
+    if (!name.starts_with(kTemporaryPrefix) || !name.ends_with(kTemporarySuffix) ||
+        name.size() <= counterAt + kTemporarySuffix.size() || name[counterAt - 1] != '-') {
+        return {};
+    }
+    const std::string run = name.substr(kTemporaryPrefix.size(), kRunLength);
+    for (std::size_t i = 0; i < run.size(); ++i) {
+        const char c = run[i];
+        const bool hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+        if (i == 8 ? c != '-' : !hex) return {};
+    }
+    for (std::size_t i = counterAt; i < name.size() - kTemporarySuffix.size(); ++i) {
+        if (name[i] < '0' || name[i] > '9') return {};
+    }
+    return run;
+}
+
+// Whether the run `run` has ended: its mutex is gone. A mutex that is there
+// but may not be opened (another user's run) belongs to a run still going.
+bool RunEnded(const std::string& run) {
+    const std::wstring name = Widen(std::string(kRunMarkPrefix) + run);
+    const UniqueHandle mark(::OpenMutexW(SYNCHRONIZE, FALSE, name.c_str()));
+    const DWORD error = ::GetLastError();
+    return !mark && error == ERROR_FILE_NOT_FOUND;
+}
+
+// Streams on the copy that must not come along into the system directory:
+// Explorer marks every file unpacked from a downloaded ZIP as coming from the
+// Internet.
+constexpr const wchar_t* kDownloadMark = L":Zone.Identifier";
+
+// Readies the temporary copy at `temporary` to become the installed file:
+// writable, without the download mark, and on the disk, so that the rename
+// can never leave the destination's name on data a power cut lost. The error
+// of the step that failed, or ERROR_SUCCESS.
+DWORD ReadyTemporary(const std::wstring& temporary) {
+    // CopyFileW carries the source's read-only flag over; files from a CD or
+    // a ZIP often have it, and an installed copy that kept it could never be
+    // replaced by a later version.
+    if (!::SetFileAttributesW(temporary.c_str(), FILE_ATTRIBUTE_NORMAL)) return ::GetLastError();
+    // A file system without streams has no such name.
+    if (!::DeleteFileW((temporary + kDownloadMark).c_str())) {
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_INVALID_NAME) return error;
+    }
+    const UniqueHandle file = FileHandle(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr,
+                                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file || !::FlushFileBuffers(file.get())) return ::GetLastError();
+    return ERROR_SUCCESS;
+}
+
 }  // namespace
 
 FileResult FileResultFromError(DWORD error) {
@@ -73,39 +179,70 @@ std::string WindowsPlatform::SystemDirectory() {
 }
 
 FileResult WindowsPlatform::CopyFileTo(const std::string& source, const std::string& destination) {
-    const std::wstring from = Widen(source);
-    const std::wstring to = Widen(destination);
+    const std::wstring from = FileSystemPath(source);
+    const std::wstring to = FileSystemPath(destination);
+    if (!MarkThisRun()) return Failure(::GetLastError());
 
     // Copy beside the destination first, then put the copy in its place with
     // a rename: the destination is either the old file or the whole new one.
-    wchar_t temporary[MAX_PATH];
-    if (::GetTempFileNameW(ParentFolder(to).c_str(), L"tnw", 0, temporary) == 0) {
-        return FileResultFromError(::GetLastError());
+    // The name is taken only if free; one left by an earlier copy of this run
+    // that could not be removed is passed over.
+    const std::string folder = destination.substr(0, destination.find_last_of('\\') + 1);
+    static std::uint32_t lastTemporary = 0;
+    std::wstring temporary;
+    DWORD error = ERROR_FILE_EXISTS;
+    for (int attempt = 0; attempt < 100 && error == ERROR_FILE_EXISTS; ++attempt) {
+        temporary = FileSystemPath(folder + std::string(kTemporaryPrefix) + ThisRun() + "-" +
+                                   std::to_string(++lastTemporary) + std::string(kTemporarySuffix));
+        error = ::CopyFileW(from.c_str(), temporary.c_str(), TRUE) ? ERROR_SUCCESS : ::GetLastError();
     }
-    if (!::CopyFileW(from.c_str(), temporary, FALSE)) {
-        const DWORD error = ::GetLastError();
+    if (error == ERROR_FILE_EXISTS) return Failure(error);
+    if (error == ERROR_SUCCESS) error = ReadyTemporary(temporary);
+    if (error != ERROR_SUCCESS) {
         DeleteFileAnyway(temporary);
-        return FileResultFromError(error);
+        return Failure(error);
     }
-    // Files from a CD or a ZIP are often read-only; an installed copy that
-    // kept the flag could never be replaced by a later version. An installed
-    // file left read-only by another installer would refuse the rename.
-    ::SetFileAttributesW(temporary, FILE_ATTRIBUTE_NORMAL);
+    // An installed file left read-only by another installer would refuse the
+    // rename.
     const DWORD installed = ::GetFileAttributesW(to.c_str());
     const bool readOnly = installed != INVALID_FILE_ATTRIBUTES && (installed & FILE_ATTRIBUTE_READONLY);
     if (readOnly) ::SetFileAttributesW(to.c_str(), installed & ~FILE_ATTRIBUTE_READONLY);
-    if (!::MoveFileExW(temporary, to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        const DWORD error = ::GetLastError();
+    if (!::MoveFileExW(temporary.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        error = ::GetLastError();
         if (readOnly) ::SetFileAttributesW(to.c_str(), installed);
         DeleteFileAnyway(temporary);
-        return FileResultFromError(error);
+        return Failure(error);
     }
     return FileResult::kOk;
 }
 
-bool WindowsPlatform::IsProtectedFile(const std::string&) { return false; }
+bool WindowsPlatform::IsProtectedFile(const std::string& path) {
+    // Windows Resource Protection's own answer, from the system's sfc.dll
+    // (Windows 2000 and later). Not a file function: the plain path.
+    using IsFileProtected = BOOL(WINAPI*)(HANDLE, LPCWSTR);
+    const UniqueModule sfc(LoadSystemDll(L"sfc.dll"));
+    const auto isProtected = Lookup<IsFileProtected>(sfc.get(), "SfcIsFileProtected");
+    return isProtected && isProtected(nullptr, Widen(path).c_str());
+}
 
-void WindowsPlatform::RemoveLeftoverTemporaryFiles(const std::string&) {}
+void WindowsPlatform::RemoveLeftoverTemporaryFiles(const std::string& folder) {
+    std::string under = folder;
+    if (!under.ends_with('\\')) under += '\\';
+    WIN32_FIND_DATAW found;
+    const std::wstring pattern =
+        FileSystemPath(under + std::string(kTemporaryPrefix) + "*" + std::string(kTemporarySuffix));
+    const HANDLE search = ::FindFirstFileW(pattern.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    const Unique<HANDLE, ::FindClose> searching(search);
+    do {
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+        const std::string name = Narrow(found.cFileName);
+        const std::string run = RunOfTemporary(name);
+        // What cannot be removed now (a scanner has it open) is tried again
+        // by the next run.
+        if (!run.empty() && RunEnded(run)) DeleteFileAnyway(FileSystemPath(under + name));
+    } while (::FindNextFileW(search, &found));
+}
 
 std::string WindowsPlatform::AppFolder() {
     const std::wstring program = QueryString([](wchar_t* buffer, DWORD size) {

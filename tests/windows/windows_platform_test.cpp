@@ -1,15 +1,19 @@
 // The Windows binding's system operations, for real: files copied between real
-// folders, version resources read from DLLs built for these tests, programs
-// started through the shell. Runs under Wine.
+// folders (some deeper than MAX_PATH), leftover temporary files, the
+// protection query, the DLLs loaded ahead, version resources read from DLLs
+// built for these tests. Runs under Wine.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <vector>
 
+#include "platform/windows/dll_search.h"
 #include "platform/windows/handles.h"
 #include "platform/windows/unicode.h"
 #include "platform/windows/windows_platform.h"
@@ -24,23 +28,26 @@ std::wstring ThisFolder() {
     return program.substr(0, program.find_last_of(L'\\'));
 }
 
+// Paths of any length, as the program itself passes them.
+std::wstring Long(const std::wstring& path) { return FileSystemPath(Narrow(path)); }
+
 void WriteFile(const std::wstring& path, const std::string& content) {
-    std::ofstream(std::filesystem::path(path), std::ios::binary) << content;
+    std::ofstream(std::filesystem::path(Long(path)), std::ios::binary) << content;
 }
 
 std::string ReadFile(const std::wstring& path) {
-    std::ifstream in(std::filesystem::path(path), std::ios::binary);
+    std::ifstream in(std::filesystem::path(Long(path)), std::ios::binary);
     std::ostringstream content;
     content << in.rdbuf();
     return content.str();
 }
 
-bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool Exists(const std::wstring& path) { return ::GetFileAttributesW(Long(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 std::vector<std::wstring> FolderListing(const std::wstring& folder) {
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW found;
-    HANDLE search = ::FindFirstFileW((folder + L"\\*").c_str(), &found);
+    HANDLE search = ::FindFirstFileW(Long(folder + L"\\*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) return names;
     do {
         const std::wstring name = found.cFileName;
@@ -53,10 +60,10 @@ std::vector<std::wstring> FolderListing(const std::wstring& folder) {
 void RemoveTree(const std::wstring& folder) {
     for (const std::wstring& name : FolderListing(folder)) {
         const std::wstring path = folder + L"\\" + name;
-        ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (!::DeleteFileW(path.c_str())) RemoveTree(path);
+        ::SetFileAttributesW(Long(path).c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (!::DeleteFileW(Long(path).c_str())) RemoveTree(path);
     }
-    ::RemoveDirectoryW(folder.c_str());
+    ::RemoveDirectoryW(Long(folder).c_str());
 }
 
 // A scratch folder with a source and a destination folder, removed afterwards.
@@ -122,6 +129,140 @@ TEST_F(WindowsPlatformTest, FailedCopiesSayWhyAndLeaveNothingBehind) {
     }
     EXPECT_EQ(ReadFile(to_ + L"\\A.OCX"), "old");
     EXPECT_EQ(FolderListing(to_), std::vector<std::wstring>{L"A.OCX"});
+}
+
+TEST_F(WindowsPlatformTest, ASourceThatCannotBeReadFailsTheCopy) {
+    WriteFile(from_ + L"\\A.OCX", "new");
+    WriteFile(to_ + L"\\A.OCX", "old");
+    {
+        // Held open without sharing, as by a program writing it.
+        UniqueHandle held = FileHandle(::CreateFileW((from_ + L"\\A.OCX").c_str(), GENERIC_READ | GENERIC_WRITE,
+                                                     0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held);
+        EXPECT_EQ(Copy(from_ + L"\\A.OCX", to_ + L"\\A.OCX"), FileResult::kPermissionDenied);
+    }
+    EXPECT_EQ(ReadFile(to_ + L"\\A.OCX"), "old");
+    EXPECT_EQ(FolderListing(to_), std::vector<std::wstring>{L"A.OCX"});
+}
+
+TEST_F(WindowsPlatformTest, CopiesBetweenFoldersDeeperThanMaxPath) {
+    std::wstring deep = root_;
+    for (int i = 0; i < 8; ++i) {
+        deep += L"\\a folder of forty characters, eight deep";
+        ASSERT_TRUE(::CreateDirectoryW(Long(deep).c_str(), nullptr));
+    }
+    ASSERT_GT(deep.size(), 300u);
+    const std::wstring from = deep + L"\\from", to = deep + L"\\to";
+    ASSERT_TRUE(::CreateDirectoryW(Long(from).c_str(), nullptr));
+    ASSERT_TRUE(::CreateDirectoryW(Long(to).c_str(), nullptr));
+    WriteFile(from + L"\\A.OCX", "new");
+    WriteFile(to + L"\\A.OCX", "old");
+
+    EXPECT_EQ(Copy(from + L"\\A.OCX", to + L"\\A.OCX"), FileResult::kOk);
+    EXPECT_EQ(ReadFile(to + L"\\A.OCX"), "new");
+    EXPECT_EQ(Copy(from + L"\\A.OCX", to + L"\\B.OCX"), FileResult::kOk);
+    EXPECT_EQ(ReadFile(to + L"\\B.OCX"), "new");
+    EXPECT_EQ(FolderListing(to), (std::vector<std::wstring>{L"A.OCX", L"B.OCX"}));
+    EXPECT_EQ(Copy(from + L"\\MISSING.OCX", to + L"\\A.OCX"), FileResult::kFileNotFound);
+
+    // A leftover there is found too.
+    WriteFile(to + L"\\tarnwick-temporary-00000001-0000000000000001-1.tmp", "left");
+    platform_.RemoveLeftoverTemporaryFiles(Narrow(to));
+    EXPECT_EQ(FolderListing(to), (std::vector<std::wstring>{L"A.OCX", L"B.OCX"}));
+}
+
+// The name of run RUN's temporary file N, and of the mutex it holds while it
+// lives: the names every run of the program, of any version, must agree on.
+std::wstring TemporaryOf(const std::wstring& run, int n) {
+    return L"tarnwick-temporary-" + run + L"-" + std::to_wstring(n) + L".tmp";
+}
+std::wstring MarkOf(const std::wstring& run) { return L"Global\\tarnwick-run-" + run; }
+
+// This very process's run: its id and start time in hex.
+std::wstring ThisRun() {
+    FILETIME created, exited, kernel, user;
+    ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user);
+    wchar_t run[32];
+    swprintf(run, 32, L"%08lx-%08lx%08lx", ::GetCurrentProcessId(), created.dwHighDateTime, created.dwLowDateTime);
+    return run;
+}
+
+TEST_F(WindowsPlatformTest, RemovesOnlyTheLeftoversOfRunsThatEnded) {
+    const std::wstring ended = L"00000abc-01dc0123456789ab";  // no mutex: killed long ago
+    const std::wstring going = L"00000def-01dc0123456789ab";
+    UniqueHandle goingMark(::CreateMutexW(nullptr, FALSE, MarkOf(going).c_str()));
+    ASSERT_TRUE(goingMark);
+
+    WriteFile(to_ + L"\\" + TemporaryOf(ended, 1), "partial");
+    WriteFile(to_ + L"\\" + TemporaryOf(ended, 27), "whole");
+    // Killed before its read-only flag was cleared.
+    ::SetFileAttributesW((to_ + L"\\" + TemporaryOf(ended, 27)).c_str(), FILE_ATTRIBUTE_READONLY);
+    WriteFile(to_ + L"\\" + TemporaryOf(going, 1), "being written");
+    // Other programs' files, and names that are not quite this program's.
+    const std::vector<std::wstring> others = {
+        L"A.OCX", L"tnw1A2B.tmp", L"tarnwick-temporary-notes.tmp", L"tarnwick-temporary-00000abc-1.tmp",
+        TemporaryOf(ended, 1) + L".bak", L"tarnwick-temporary-00000abc-01dc0123456789ab-.tmp",
+        L"tarnwick-temporary-00000abc-01dc0123456789ag-1.tmp", L"tarnwick-temporary-00000abc+01dc0123456789ab-1.tmp",
+        L"x" + TemporaryOf(ended, 2)};
+    for (const std::wstring& name : others) WriteFile(to_ + L"\\" + name, "other");
+    ASSERT_TRUE(::CreateDirectoryW((to_ + L"\\" + TemporaryOf(ended, 3)).c_str(), nullptr));
+
+    platform_.RemoveLeftoverTemporaryFiles(Narrow(to_));
+    std::vector<std::wstring> kept = others;
+    kept.push_back(TemporaryOf(going, 1));
+    kept.push_back(TemporaryOf(ended, 3));
+    std::vector<std::wstring> listed = FolderListing(to_);
+    std::sort(kept.begin(), kept.end());
+    std::sort(listed.begin(), listed.end());
+    EXPECT_EQ(listed, kept);
+    EXPECT_EQ(ReadFile(to_ + L"\\" + TemporaryOf(going, 1)), "being written");
+
+    // Once that run has ended, its file is a leftover too.
+    goingMark.reset();
+    platform_.RemoveLeftoverTemporaryFiles(Narrow(to_) + "\\");
+    EXPECT_FALSE(Exists(to_ + L"\\" + TemporaryOf(going, 1)));
+    EXPECT_EQ(FolderListing(to_).size(), others.size() + 1);
+}
+
+TEST_F(WindowsPlatformTest, ACopyMarksItsRunAsGoing) {
+    // Another run started meanwhile must not take this run's temporary file
+    // for a leftover.
+    WriteFile(from_ + L"\\A.OCX", "new");
+    ASSERT_EQ(Copy(from_ + L"\\A.OCX", to_ + L"\\A.OCX"), FileResult::kOk);
+    const UniqueHandle mark(::OpenMutexW(SYNCHRONIZE, FALSE, MarkOf(ThisRun()).c_str()));
+    EXPECT_TRUE(mark);
+    WriteFile(to_ + L"\\" + TemporaryOf(ThisRun(), 1000), "being written");
+    platform_.RemoveLeftoverTemporaryFiles(Narrow(to_));
+    EXPECT_TRUE(Exists(to_ + L"\\" + TemporaryOf(ThisRun(), 1000)));
+}
+
+TEST_F(WindowsPlatformTest, NoFileIsProtectedUnderWine) {
+    // The query itself runs (sfc.dll is there and answers); Wine protects
+    // nothing, so an install never keeps a file on its word.
+    const std::wstring system = Widen(platform_.SystemDirectory());
+    ASSERT_TRUE(Exists(system + L"\\sfc.dll"));
+    EXPECT_FALSE(platform_.IsProtectedFile(Narrow(system + L"\\kernel32.dll")));
+    EXPECT_FALSE(platform_.IsProtectedFile(Narrow(system + L"\\SCRRUN.DLL")));
+    EXPECT_FALSE(platform_.IsProtectedFile(Narrow(to_ + L"\\NONE.OCX")));
+}
+
+TEST(DllSearchTest, WithoutSetDefaultDllDirectoriesTheSystemsDllsAreLoadedAhead) {
+    RestrictDllSearch(nullptr);
+    wchar_t folder[MAX_PATH];
+    const std::wstring system(folder, ::GetSystemDirectoryW(folder, MAX_PATH));
+    int loaded = 0;
+    for (const wchar_t* name : DllsLoadedAhead()) {
+        const std::wstring path = system + L"\\" + name;
+        if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) continue;
+        const HMODULE module = ::GetModuleHandleW(name);
+        ASSERT_TRUE(module) << Narrow(name) << " is not loaded";
+        wchar_t from[MAX_PATH];
+        const std::wstring loadedFrom(from, ::GetModuleFileNameW(module, from, MAX_PATH));
+        EXPECT_EQ(_wcsicmp(loadedFrom.c_str(), path.c_str()), 0) << Narrow(name) << " from " << Narrow(loadedFrom);
+        ++loaded;
+    }
+    // Wine has nearly all of them.
+    EXPECT_GE(loaded, 20);
 }
 
 TEST_F(WindowsPlatformTest, ReadsTheFileVersionOfABuiltDll) {
