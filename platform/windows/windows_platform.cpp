@@ -264,9 +264,11 @@ void WindowsPlatform::ShowMessage(const std::string& text, MessageBoxStyle style
                                   const std::string& title) {
     // No owner: the main window is hidden while the closing report is shown.
     // Topmost, so the registration tool's pop-ups for the last components
-    // cannot hide the report that says what failed.
+    // cannot hide the report that says what failed. MB_SYSTEMMODAL as well:
+    // it also means topmost, and Wine honours it where it ignores MB_TOPMOST.
+    // With no owner it disables no window.
     ::MessageBoxW(nullptr, Widen(text).c_str(), Widen(title).c_str(),
-                  MB_OK | MB_SETFOREGROUND | MB_TOPMOST | static_cast<UINT>(style));
+                  MB_OK | MB_SETFOREGROUND | MB_TOPMOST | MB_SYSTEMMODAL | static_cast<UINT>(style));
 }
 
 void WindowsPlatform::AddProgressItem(const std::string& item) {

@@ -42,6 +42,7 @@
 //   boxes.txt                                 how many message boxes came up
 //   boxN-title.txt boxN-text.txt              each box's caption and message
 //   boxN-buttons.txt                          each box's visible button texts
+//   boxN-topmost.txt                          yes when the box stays in front of other windows
 //   hidden-during-boxes.txt                   yes when the window was hidden under every box
 //                                             (also yes when none came: see boxes.txt)
 //   exit-code.txt                             the program's exit code, when it could be read
@@ -768,7 +769,15 @@ int Driver::CheckFit() {
         Say(L"  " + std::wstring(what) + L": " + std::wstring(seen) + L"; " + std::wstring(detail));
         report += Utf8(what) + ": " + Utf8(seen) + "\n";
     };
+    // A control beyond the screen's edge cannot be looked at.
+    const RECT screen{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
     auto inkVerdict = [&](std::wstring_view what, HWND control, const RECT& area, const RECT& allowed) {
+        RECT onScreen = area;
+        MapWindowPoints(control, nullptr, reinterpret_cast<POINT*>(&onScreen), 2);
+        if (!Within(onScreen, screen)) {
+            verdict(what, L"off screen", L"at " + RectText(onScreen));
+            return;
+        }
         const auto ink = InkBounds(control, area);
         verdict(what, !ink ? L"unknown" : Within(*ink, allowed) ? L"inside" : L"cut off",
                 L"text pixels " + (ink ? RectText(*ink) : L"?") + L", room " + RectText(allowed));
@@ -980,7 +989,9 @@ int Driver::AnswerBoxes() {
         Say(L"  buttons:" + buttonList);
         if (!Output(prefix + L"-title.txt", Utf8(*title)) ||
             !Output(prefix + L"-text.txt", Utf8(contents.text)) ||
-            !Output(prefix + L"-buttons.txt", JoinLines(contents.buttons)))
+            !Output(prefix + L"-buttons.txt", JoinLines(contents.buttons)) ||
+            !Output(prefix + L"-topmost.txt",
+                    (GetWindowLongPtrW(box, GWL_EXSTYLE) & WS_EX_TOPMOST) ? "yes" : "no"))
             return kExitStepFailed;
 
         Sleep(kPaintMs);
