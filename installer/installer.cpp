@@ -4,7 +4,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 
 namespace tarnwick {
 
@@ -50,6 +49,17 @@ std::string RegistrationErrorLine(std::string_view name) {
     return "Error registering \"" + std::string(name) + "\"";
 }
 
+namespace {
+
+// "0x" and eight upper-case hex digits, as exception codes are written.
+std::string HexNumber(std::uint32_t value) {
+    std::string text = "0x";
+    for (int shift = 28; shift >= 0; shift -= 4) text += "0123456789ABCDEF"[(value >> shift) & 0xF];
+    return text;
+}
+
+}  // namespace
+
 std::string ExitCodeMeaning(std::uint32_t code) {
     // The registration tool's own codes; anything from 0xC0000000 up is the
     // exception that ended it.
@@ -64,9 +74,7 @@ std::string ExitCodeMeaning(std::uint32_t code) {
             if (code >= 0xC0000000u) meaning = "the registration tool crashed";
             break;
     }
-    char number[16];
-    std::snprintf(number, sizeof number, code > 0xFFFF ? "0x%08X" : "%u", static_cast<unsigned>(code));
-    std::string text = "exit code " + std::string(number);
+    std::string text = "exit code " + (code > 0xFFFF ? HexNumber(code) : std::to_string(code));
     if (meaning) text += std::string(", ") + meaning;
     return text;
 }

@@ -58,7 +58,7 @@ FileResult Failure(DWORD error) {
 
 // --- Temporary files ---------------------------------------------------------
 // Each run names its temporary files after itself, tarnwick-temporary-RUN-N.tmp,
-// and holds a mutex named Global\tarnwick-run-RUN for as long as it lives: the
+// and from its first copy on holds a mutex named Global\tarnwick-run-RUN: the
 // system destroys it with the process, however that ends. A file whose run has
 // no mutex any more is a leftover of a run that was killed or lost its power;
 // one whose run still has it is being written. RUN is the process id and the
@@ -126,9 +126,8 @@ bool RunEnded(const std::string& run) {
     return !mark && error == ERROR_FILE_NOT_FOUND;
 }
 
-// Streams on the copy that must not come along into the system directory:
-// Explorer marks every file unpacked from a downloaded ZIP as coming from the
-// Internet.
+// The stream with which Explorer marks every file unpacked from a downloaded
+// ZIP as coming from the Internet; it stays out of the system directory.
 constexpr const wchar_t* kDownloadMark = L":Zone.Identifier";
 
 // Readies the temporary copy at `temporary` to become the installed file:
@@ -195,6 +194,7 @@ FileResult WindowsPlatform::CopyFileTo(const std::string& source, const std::str
         temporary = FileSystemPath(folder + std::string(kTemporaryPrefix) + ThisRun() + "-" +
                                    std::to_string(++lastTemporary) + std::string(kTemporarySuffix));
         error = ::CopyFileW(from.c_str(), temporary.c_str(), TRUE) ? ERROR_SUCCESS : ::GetLastError();
+        if (error == ERROR_ALREADY_EXISTS) error = ERROR_FILE_EXISTS;
     }
     if (error == ERROR_FILE_EXISTS) return Failure(error);
     if (error == ERROR_SUCCESS) error = ReadyTemporary(temporary);
