@@ -243,6 +243,46 @@ TEST_F(InstallerTest, MissingSourceFailsEvenWhenAVersionedCopyIsInstalled) {
     EXPECT_EQ(platform.items, std::vector<std::string>{"SCRRUN.DLL:File not found"});
 }
 
+// --- Files that cannot be read, files the system protects ----------------------
+
+TEST_F(InstallerTest, ANewFileThatCannotBeReadIsAnErrorNeverTheOldFileKept) {
+    // Its version is unknown: keeping the older installed copy would report
+    // success for a file that was never checked.
+    platform.files[platform.Installed("MSINET.OCX")] = {kV1, "old"};
+    platform.files[platform.Source("MSINET.OCX")] = {kV2, "new"};
+    platform.probeFailures[platform.Source("MSINET.OCX")] = FileResult::kAccessError;
+    platform.probeFailures[platform.Source("SCRRUN.DLL")] = FileResult::kPermissionDenied;
+    Run();
+    EXPECT_EQ(platform.items[3], "MSINET.OCX:Path/File access error");
+    EXPECT_EQ(platform.items[7], "SCRRUN.DLL:Permission denied");
+    EXPECT_EQ(platform.files[platform.Installed("MSINET.OCX")].content, "old");
+    EXPECT_EQ(platform.Count("start C:\\WINDOWS\\system32\\regsvr32.exe MSINET.OCX"), 0);
+    EXPECT_EQ(state.dllFailed, "\r\n-   MSINET.OCX\r\n-   SCRRUN.DLL");
+}
+
+TEST_F(InstallerTest, AProtectedInstalledFileIsKeptAndRegisteredWhateverItsVersion) {
+    platform.files[platform.Installed("HHCTRL.OCX")] = {kV1, "the system's own"};
+    platform.files[platform.Source("HHCTRL.OCX")] = {kV2, "new"};
+    platform.protectedFiles.insert(platform.Installed("HHCTRL.OCX"));
+    // Protection of a file that is not there yet does not stop its copy.
+    platform.protectedFiles.insert(platform.Installed("SCRRUN.DLL"));
+    Run();
+    EXPECT_EQ(platform.files[platform.Installed("HHCTRL.OCX")].content, "the system's own");
+    EXPECT_EQ(platform.Count("copy D:\\setup\\HHCTRL.OCX"), 0);
+    EXPECT_EQ(platform.items[8], "HHCTRL.OCX registered successfully.  *");
+    EXPECT_EQ(platform.Count("start C:\\WINDOWS\\system32\\regsvr32.exe HHCTRL.OCX "), 1);
+    EXPECT_EQ(platform.files[platform.Installed("SCRRUN.DLL")].content, "new SCRRUN.DLL");
+    EXPECT_FALSE(state.anyErrors);
+}
+
+TEST_F(InstallerTest, AProtectedFileMissingFromTheProgramsFolderIsStillAFailure) {
+    platform.files[platform.Installed("HHCTRL.OCX")] = {kV1, "the system's own"};
+    platform.protectedFiles.insert(platform.Installed("HHCTRL.OCX"));
+    platform.files.erase(platform.Source("HHCTRL.OCX"));
+    Run();
+    EXPECT_EQ(platform.items[8], "HHCTRL.OCX:File not found");
+}
+
 // --- No exception leaves a step ------------------------------------------------
 
 class ThrowingPlatform : public FakePlatform {
