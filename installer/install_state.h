@@ -37,7 +37,7 @@ struct ComponentOutcome {
     ProgramId program = kNoProgram;  // its registration tool, once started
     std::uint32_t exitCode = 0;      // with kRegistrationFailed
     int line = -1;                   // its item in lstProgress; -1 before it has one
-    std::string copyError;           // with kCopyFailed: the words of its error line
+    FileResult copyResult = FileResult::kOk;  // with kCopyFailed: why
 };
 
 bool IsFailure(Outcome outcome);

@@ -2,8 +2,11 @@
 // failures: a failure becomes one line in the result list, never an exception.
 #include "installer/installer.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+
+#include "installer/ascii.h"
 
 namespace tarnwick {
 
@@ -49,17 +52,6 @@ std::string RegistrationErrorLine(std::string_view name) {
     return "Error registering \"" + std::string(name) + "\"";
 }
 
-namespace {
-
-// "0x" and eight upper-case hex digits, as exception codes are written.
-std::string HexNumber(std::uint32_t value) {
-    std::string text = "0x";
-    for (int shift = 28; shift >= 0; shift -= 4) text += "0123456789ABCDEF"[(value >> shift) & 0xF];
-    return text;
-}
-
-}  // namespace
-
 std::string ExitCodeMeaning(std::uint32_t code) {
     // The registration tool's own codes; anything from 0xC0000000 up is the
     // exception that ended it.
@@ -74,7 +66,14 @@ std::string ExitCodeMeaning(std::uint32_t code) {
             if (code >= 0xC0000000u) meaning = "the registration tool crashed";
             break;
     }
-    std::string text = "exit code " + (code > 0xFFFF ? HexNumber(code) : std::to_string(code));
+    // Exception codes as they are written: 0x and eight upper-case digits.
+    std::string text = "exit code ";
+    if (code > 0xFFFF) {
+        text += "0x";
+        AppendHex(text, code, 8, true);
+    } else {
+        text += std::to_string(code);
+    }
     if (meaning) text += std::string(", ") + meaning;
     return text;
 }
@@ -86,7 +85,8 @@ std::string OutcomeLine(std::string_view name, const ComponentOutcome& outcome) 
         case Outcome::kRegistering:
             return std::string(name) + std::string(kSuccessSuffix) +
                    " (the registration tool had not finished)";
-        case Outcome::kCopyFailed: return std::string(name) + ":" + outcome.copyError;
+        case Outcome::kCopyFailed:
+            return std::string(name) + ":" + std::string(ErrorDescription(outcome.copyResult));
         case Outcome::kLaunchFailed: return error + "the registration tool could not be started";
         case Outcome::kRegistrationFailed: return error + ExitCodeMeaning(outcome.exitCode);
         case Outcome::kRegistrationTimedOut:
@@ -108,6 +108,12 @@ std::string Installer::GetSystemDir() {
     std::string dir = platform_.SystemDirectory();
     while (!dir.empty() && dir.back() == '\\') dir.pop_back();
     return dir;
+}
+
+void Installer::Prepare() {
+    std::copy(kComponentTable.begin(), kComponentTable.end(), state_.dllFiles.begin());
+    state_.sysDir = GetSystemDir();
+    if (!state_.sysDir.empty()) platform_.RemoveLeftoverTemporaryFiles(state_.sysDir);
 }
 
 FileResult Installer::PlaceComponent(const std::string& name) {
@@ -177,12 +183,11 @@ bool Installer::CopyToSystem(const std::string& name) {
         // Reported as an access error, like any other unexpected failure.
     }
     if (result == FileResult::kOk) return true;
-    const std::string_view description = ErrorDescription(result);
     if (const int index = IndexOf(name); index >= 0) {
-        state_.outcomes[index].outcome = Outcome::kCopyFailed;
-        state_.outcomes[index].copyError = description;
+        state_.outcomes[index].copyResult = result;
+        Settle(index, Outcome::kCopyFailed);
     }
-    return StepFailed(name, {name, ":", description});
+    return StepFailed(name, {name, ":", ErrorDescription(result)});
 }
 
 bool Installer::RegisterComponent(const std::string& name) {
@@ -197,10 +202,9 @@ bool Installer::RegisterComponent(const std::string& name) {
         }
     } catch (...) {
     }
-    const int index = IndexOf(name);
-    if (index >= 0) {
-        state_.outcomes[index].outcome = program != kNoProgram ? Outcome::kRegistering : Outcome::kLaunchFailed;
+    if (const int index = IndexOf(name); index >= 0) {
         state_.outcomes[index].program = program;
+        Settle(index, program != kNoProgram ? Outcome::kRegistering : Outcome::kLaunchFailed);
     }
     return program != kNoProgram || StepFailed(name, {RegistrationErrorLine(name)});
 }
@@ -215,19 +219,23 @@ void Installer::RebuildFailureLog() {
     state_.dllFailed = std::move(log);
 }
 
-void Installer::Failed(int index, Outcome outcome) {
-    ComponentOutcome& component = state_.outcomes[index];
-    component.outcome = outcome;
+void Installer::Settle(int index, Outcome outcome) {
+    state_.outcomes[index].outcome = outcome;
+    if (!IsFailure(outcome)) return;
     state_.anyErrors = true;
+    RebuildFailureLog();
+}
+
+void Installer::Failed(int index, Outcome outcome) {
+    Settle(index, outcome);
     // A verdict that comes before the run wrote the success line leaves the
     // line to the run, which then writes the error line instead.
-    if (component.line >= 0) {
+    if (const int line = state_.outcomes[index].line; line >= 0) {
         try {
-            platform_.ReplaceProgressItem(component.line, RegistrationErrorLine(state_.dllFiles[index]));
+            platform_.ReplaceProgressItem(line, RegistrationErrorLine(state_.dllFiles[index]));
         } catch (...) {
         }
     }
-    RebuildFailureLog();
 }
 
 void Installer::RegistrationEnded(ProgramId program, std::uint32_t exitCode) {
@@ -236,7 +244,7 @@ void Installer::RegistrationEnded(ProgramId program, std::uint32_t exitCode) {
         ComponentOutcome& component = state_.outcomes[i];
         if (component.program != program || component.outcome != Outcome::kRegistering) continue;
         if (exitCode == 0) {
-            component.outcome = Outcome::kRegistered;
+            Settle(i, Outcome::kRegistered);
         } else {
             component.exitCode = exitCode;
             Failed(i, Outcome::kRegistrationFailed);
@@ -252,15 +260,9 @@ void Installer::RegistrationTimedOut(int index) {
 }
 
 void Installer::SkipUnreached() {
-    bool skipped = false;
-    for (ComponentOutcome& component : state_.outcomes) {
-        if (component.outcome != Outcome::kNotReached) continue;
-        component.outcome = Outcome::kSkipped;
-        skipped = true;
+    for (int i = 0; i < kComponentCount; ++i) {
+        if (state_.outcomes[i].outcome == Outcome::kNotReached) Settle(i, Outcome::kSkipped);
     }
-    if (!skipped) return;
-    state_.anyErrors = true;
-    RebuildFailureLog();
 }
 
 void Installer::InstallComponents(const std::function<bool()>& stopRequested) {
@@ -283,7 +285,6 @@ void Installer::InstallComponents(const std::function<bool()>& stopRequested) {
         } else if (ok) {
             AddLine(i, name + std::string(kSuccessSuffix));
         }
-        RebuildFailureLog();
         platform_.DoEvents();
     }
 }

@@ -66,6 +66,10 @@ public:
     // The system directory without a trailing separator; empty when unknown.
     std::string GetSystemDir();
 
+    // The start of every run: fills dllFiles with the component table, finds
+    // the system directory, and removes there what interrupted runs left.
+    void Prepare();
+
     // Puts the component `name` from the program's folder into the system
     // directory. On failure writes the reason into the result list, sets
     // anyErrors and returns false.
@@ -103,7 +107,10 @@ private:
     void AddLine(int index, const std::string& item) noexcept;
     // Writes the step's error line for `name` and sets anyErrors; returns false.
     bool StepFailed(const std::string& name, std::initializer_list<std::string_view> line) noexcept;
-    // Component `index` failed after its line was settled.
+    // Gives component `index` its outcome; a failure sets anyErrors and
+    // joins the failure log.
+    void Settle(int index, Outcome outcome);
+    // Component `index` failed after its line was written.
     void Failed(int index, Outcome outcome);
     // dllFailed anew from the outcomes, in table order.
     void RebuildFailureLog();

@@ -1,21 +1,12 @@
 // Parsing the command line, and the runs that need no window.
 #include "ui/command_line.h"
 
-#include <algorithm>
-
+#include "installer/ascii.h"
 #include "ui/texts.h"
 #include "ui/unattended.h"
 
 namespace tarnwick {
 namespace {
-
-std::string Lower(std::string_view text) {
-    std::string lower(text);
-    std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) {
-        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    });
-    return lower;
-}
 
 // A file name with the quotes a script may have left around it.
 std::string Unquoted(std::string_view text) {
@@ -41,7 +32,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
             continue;
         }
         const std::string_view body = std::string_view(argument).substr(1);
-        const std::string name = Lower(body.substr(0, body.find('=')));
+        const std::string name = AsciiLower(body.substr(0, body.find('=')));
         if (name == "s" || name == "quiet") {
             if (body.find('=') != std::string_view::npos) invalid("\"" + argument + "\" takes no value");
             line.quiet = true;
@@ -91,28 +82,34 @@ std::string UsageText() {
 
 std::optional<int> RunCommandLine(PlatformServices& platform, const CommandLine& commandLine) {
     const std::string title(kProgramTitle);
+    // Said in a box, or, in a run nobody watches, on standard output.
+    const auto refuse = [&](const std::string& quietText, const std::string& boxText) {
+        if (commandLine.quiet) {
+            platform.WriteStandardOutput(quietText + "\r\n");
+        } else {
+            platform.ShowMessage(boxText, MessageBoxStyle::kCritical, title);
+        }
+        return kExitUsage;
+    };
     switch (commandLine.action) {
         case CommandLine::Action::kHelp:
             platform.ShowMessage(UsageText(), MessageBoxStyle::kInformation, title);
             return 0;
         case CommandLine::Action::kInvalid:
-            if (commandLine.quiet) {
-                platform.WriteStandardOutput("Tarnwick: " + commandLine.error +
-                                             "; nothing was installed. Run tarnwick.exe /? for the usage.\r\n");
-            } else {
-                platform.ShowMessage("Tarnwick: " + commandLine.error + ".\r\n\r\n" + UsageText(),
-                                     MessageBoxStyle::kCritical, title);
-            }
-            return kExitUsage;
-        case CommandLine::Action::kUnattended: return RunUnattended(platform, commandLine.logPath);
+            return refuse("Tarnwick: " + commandLine.error +
+                              "; nothing was installed. Run tarnwick.exe /? for the usage.",
+                          "Tarnwick: " + commandLine.error + ".\r\n\r\n" + UsageText());
+        case CommandLine::Action::kUnattended:
         case CommandLine::Action::kWindow: break;
     }
     // An administrator who asked for a log must get one: without it, nothing
     // is installed.
     if (!commandLine.logPath.empty() && !platform.CreateLog(commandLine.logPath)) {
-        platform.ShowMessage(LogNotCreatedText(commandLine.logPath), MessageBoxStyle::kCritical, title);
-        return kExitUsage;
+        const std::string text =
+            "Tarnwick: the log file \"" + commandLine.logPath + "\" could not be created; nothing was installed.";
+        return refuse(text, text);
     }
+    if (commandLine.action == CommandLine::Action::kUnattended) return RunUnattended(platform);
     return std::nullopt;
 }
 

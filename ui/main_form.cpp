@@ -1,8 +1,6 @@
 // frmMain's load sequence and closing report.
 #include "ui/main_form.h"
 
-#include <algorithm>
-
 #include "installer/installer.h"
 #include "ui/texts.h"
 
@@ -16,9 +14,7 @@ void frmMain::Load() {
         state_.dllFailed.clear();
         state_.anyErrors = false;
         platform_.SetProgressText("");
-        std::copy(kComponentTable.begin(), kComponentTable.end(), state_.dllFiles.begin());
-        state_.sysDir = installer.GetSystemDir();
-        if (!state_.sysDir.empty()) platform_.RemoveLeftoverTemporaryFiles(state_.sysDir);
+        installer.Prepare();
         platform_.SetNoteText(std::string(kNoteText));
         platform_.SetCaption(Caption(platform_.AppVersionNumbers()));
         platform_.ShowForm();

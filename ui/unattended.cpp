@@ -1,23 +1,12 @@
 // The unattended run.
 #include "ui/unattended.h"
 
-#include <algorithm>
-
 #include "installer/installer.h"
-#include "ui/command_line.h"
 #include "ui/texts.h"
 
 namespace tarnwick {
 
-std::string LogNotCreatedText(const std::string& logPath) {
-    return "Tarnwick: the log file \"" + logPath + "\" could not be created; nothing was installed.";
-}
-
-int RunUnattended(PlatformServices& platform, const std::string& logPath) {
-    if (!logPath.empty() && !platform.CreateLog(logPath)) {
-        platform.WriteStandardOutput(LogNotCreatedText(logPath) + "\r\n");
-        return kExitUsage;
-    }
+int RunUnattended(PlatformServices& platform) {
     const auto report = [&platform](const std::string& text) {
         platform.WriteLog(text);
         platform.WriteStandardOutput(text);
@@ -26,10 +15,8 @@ int RunUnattended(PlatformServices& platform, const std::string& logPath) {
     InstallState state;
     Installer installer(platform, state, {.silentRegistration = true});
     try {
-        std::copy(kComponentTable.begin(), kComponentTable.end(), state.dllFiles.begin());
-        state.sysDir = installer.GetSystemDir();
+        installer.Prepare();
         report(LogHeader(platform.AppVersionNumbers(), state.sysDir));
-        if (!state.sysDir.empty()) platform.RemoveLeftoverTemporaryFiles(state.sysDir);
         // The registrations run side by side while the later copies go on;
         // their verdicts are taken, and reported, in table order.
         installer.InstallComponents();

@@ -3,18 +3,13 @@
 // the log and standard output.
 #pragma once
 
-#include <string>
-
 #include "platform/platform_services.h"
 
 namespace tarnwick {
 
-// Installs the nine components and reports each final result in table order.
-// `logPath` empty: no log file. Returns the exit code: 0 all installed and
-// registered, 1 any failed, 2 the log could not be created (nothing installed).
-int RunUnattended(PlatformServices& platform, const std::string& logPath);
-
-// What is said when the log file cannot be created.
-std::string LogNotCreatedText(const std::string& logPath);
+// Installs the nine components and reports each final result in table order,
+// to the log if one was created and to standard output. Returns the exit
+// code: 0 all installed and registered, 1 any failed.
+int RunUnattended(PlatformServices& platform);
 
 }  // namespace tarnwick

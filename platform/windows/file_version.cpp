@@ -65,8 +65,7 @@ FileVersionQuery WindowsPlatform::GetFileVersion(const std::string& path) {
         case VersionResource::Status::kUnreadable: break;
     }
     // A damaged file is an access error; a failed read says why it failed.
-    const FileResult why = FileResultFromError(bytes.error());
-    return {why == FileResult::kOk ? FileResult::kAccessError : why, std::nullopt};
+    return {FailureFromError(bytes.error()), std::nullopt};
 }
 
 }  // namespace tarnwick::win

@@ -26,6 +26,7 @@ using UniqueGdiObject = Unique<HGDIOBJ, ::DeleteObject>;
 using UniqueMemoryDc = Unique<HDC, ::DeleteDC>;     // from CreateCompatibleDC
 using UniqueWindow = Unique<HWND, ::DestroyWindow>;  // top-level windows; children go with them
 using UniqueArgv = Unique<LPWSTR*, ::LocalFree>;     // CommandLineToArgvW's result
+using UniqueFind = Unique<HANDLE, ::FindClose>;      // FindFirstFileW's result, when valid
 
 // A screen device context, released to the screen.
 struct ScreenDcReleaser {

@@ -44,11 +44,7 @@ void RunMessageLoop(HWND dialog, RunningPrograms& programs) {
             programs.DeliverEnded();
             continue;
         }
-        MSG message;
-        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            if (message.message == WM_QUIT) return;
-            Dispatch(dialog, message);
-        }
+        if (!HandleWaitingMessages(dialog)) return;
     }
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "installer/ascii.h"
 #include "platform/windows/dll_search.h"
 #include "platform/windows/main_window.h"
 #include "platform/windows/message_loop.h"
@@ -49,13 +50,6 @@ void DeleteFileAnyway(const std::wstring& path) {
     ::DeleteFileW(path.c_str());
 }
 
-// A failed step's error as a result line; never kOk, even should the system
-// forget to say why it failed.
-FileResult Failure(DWORD error) {
-    const FileResult result = FileResultFromError(error);
-    return result == FileResult::kOk ? FileResult::kAccessError : result;
-}
-
 // --- Temporary files ---------------------------------------------------------
 // Each run names its temporary files after itself, tarnwick-temporary-RUN-N.tmp,
 // and from its first copy on holds a mutex named Global\tarnwick-run-RUN: the
@@ -70,10 +64,6 @@ constexpr std::string_view kTemporaryPrefix = "tarnwick-temporary-";
 constexpr std::string_view kTemporarySuffix = ".tmp";
 constexpr std::string_view kRunMarkPrefix = "Global\\tarnwick-run-";
 constexpr std::size_t kRunLength = 8 + 1 + 16;
-
-void AppendHex(std::string& text, std::uint64_t value, int digits) {
-    for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) text += "0123456789abcdef"[(value >> shift) & 0xf];
-}
 
 std::string ThisRun() {
     FILETIME created{}, exited, kernel, user;
@@ -96,10 +86,8 @@ bool MarkThisRun() {
 
 // The run that wrote the temporary file `name`, in lower case as it names its
 // mutex; empty when `name` is not one of this program's temporary files.
-std::string RunOfTemporary(std::string name) {
-    for (char& c : name) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
+std::string RunOfTemporary(std::string_view fileName) {
+    const std::string name = AsciiLower(fileName);
     const std::size_t counterAt = kTemporaryPrefix.size() + kRunLength + 1;
     if (!name.starts_with(kTemporaryPrefix) || !name.ends_with(kTemporarySuffix) ||
         name.size() <= counterAt + kTemporarySuffix.size() || name[counterAt - 1] != '-') {
@@ -169,6 +157,11 @@ FileResult FileResultFromError(DWORD error) {
     }
 }
 
+FileResult FailureFromError(DWORD error) {
+    const FileResult result = FileResultFromError(error);
+    return result == FileResult::kOk ? FileResult::kAccessError : result;
+}
+
 std::string WindowsPlatform::SystemDirectory() {
     return Narrow(QueryString([](wchar_t* buffer, DWORD size) {
         // Returns the size needed, with its NUL, when the buffer is too small.
@@ -180,7 +173,7 @@ std::string WindowsPlatform::SystemDirectory() {
 FileResult WindowsPlatform::CopyFileTo(const std::string& source, const std::string& destination) {
     const std::wstring from = FileSystemPath(source);
     const std::wstring to = FileSystemPath(destination);
-    if (!MarkThisRun()) return Failure(::GetLastError());
+    if (!MarkThisRun()) return FailureFromError(::GetLastError());
 
     // Copy beside the destination first, then put the copy in its place with
     // a rename: the destination is either the old file or the whole new one.
@@ -196,11 +189,11 @@ FileResult WindowsPlatform::CopyFileTo(const std::string& source, const std::str
         error = ::CopyFileW(from.c_str(), temporary.c_str(), TRUE) ? ERROR_SUCCESS : ::GetLastError();
         if (error == ERROR_ALREADY_EXISTS) error = ERROR_FILE_EXISTS;
     }
-    if (error == ERROR_FILE_EXISTS) return Failure(error);
+    if (error == ERROR_FILE_EXISTS) return FailureFromError(error);
     if (error == ERROR_SUCCESS) error = ReadyTemporary(temporary);
     if (error != ERROR_SUCCESS) {
         DeleteFileAnyway(temporary);
-        return Failure(error);
+        return FailureFromError(error);
     }
     // An installed file left read-only by another installer would refuse the
     // rename.
@@ -211,7 +204,7 @@ FileResult WindowsPlatform::CopyFileTo(const std::string& source, const std::str
         error = ::GetLastError();
         if (readOnly) ::SetFileAttributesW(to.c_str(), installed);
         DeleteFileAnyway(temporary);
-        return Failure(error);
+        return FailureFromError(error);
     }
     return FileResult::kOk;
 }
@@ -233,7 +226,7 @@ void WindowsPlatform::RemoveLeftoverTemporaryFiles(const std::string& folder) {
         FileSystemPath(under + std::string(kTemporaryPrefix) + "*" + std::string(kTemporarySuffix));
     const HANDLE search = ::FindFirstFileW(pattern.c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) return;
-    const Unique<HANDLE, ::FindClose> searching(search);
+    const UniqueFind searching(search);
     do {
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
         const std::string name = Narrow(found.cFileName);

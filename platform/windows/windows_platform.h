@@ -15,6 +15,9 @@ class MainWindow;
 
 // The words the user is told for a Win32 error code from a file operation.
 FileResult FileResultFromError(DWORD error);
+// The same for an operation known to have failed: never kOk, even should the
+// system forget to say why.
+FileResult FailureFromError(DWORD error);
 
 class WindowsPlatform final : public PlatformServices {
 public:

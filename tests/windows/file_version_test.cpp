@@ -9,47 +9,18 @@
 #include "platform/windows/handles.h"
 #include "platform/windows/unicode.h"
 #include "platform/windows/windows_platform.h"
+#include "scratch.h"
 
 namespace tarnwick::win {
 namespace {
 
 const FileVersion kFixtureVersion{1, 2, 3, 4};
 
-std::wstring Fixture(const wchar_t* name) {
-    wchar_t path[MAX_PATH];
-    const std::wstring program(path, ::GetModuleFileNameW(nullptr, path, MAX_PATH));
-    return program.substr(0, program.find_last_of(L'\\')) + L"\\fixtures\\" + name;
-}
+using namespace scratch;
 
-// Removes a tree that may be deeper than MAX_PATH; `folder` is in the \\?\ form.
-void RemoveTree(const std::wstring& folder) {
-    WIN32_FIND_DATAW found;
-    HANDLE search = ::FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = found.cFileName;
-            if (name == L"." || name == L"..") continue;
-            const std::wstring path = folder + L"\\" + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveTree(path);
-            } else {
-                ::DeleteFileW(path.c_str());
-            }
-        } while (::FindNextFileW(search, &found));
-        ::FindClose(search);
-    }
-    ::RemoveDirectoryW(folder.c_str());
-}
-
-class FileVersionTest : public ::testing::Test {
+class FileVersionTest : public ScratchTest {
 protected:
-    void SetUp() override {
-        wchar_t temp[MAX_PATH];
-        ::GetTempPathW(MAX_PATH, temp);
-        root_ = std::wstring(temp) + L"tarnwick-version-" + std::to_wstring(::GetCurrentProcessId());
-        ASSERT_TRUE(::CreateDirectoryW(root_.c_str(), nullptr));
-    }
-    void TearDown() override { RemoveTree(L"\\\\?\\" + root_); }
+    FileVersionTest() : ScratchTest(L"tarnwick-version-") {}
 
     FileVersionQuery Query(const std::wstring& path) { return platform_.GetFileVersion(Narrow(path)); }
 
@@ -60,7 +31,6 @@ protected:
     }
 
     WindowsPlatform platform_;
-    std::wstring root_;
 };
 
 TEST_F(FileVersionTest, ReadsAFileThatIsLoadedAndInUse) {
@@ -99,11 +69,9 @@ TEST_F(FileVersionTest, ADamagedProgramOrAFolderCannotBeRead) {
     {
         const UniqueHandle file = CopyFixture(path);
         ASSERT_TRUE(file);
-        LARGE_INTEGER half;
-        ASSERT_TRUE(::GetFileSizeEx(file.get(), &half));
-        half.QuadPart /= 2;
-        ASSERT_TRUE(::SetFilePointerEx(file.get(), half, nullptr, FILE_BEGIN));
-        ASSERT_TRUE(::SetEndOfFile(file.get()));
+        LARGE_INTEGER size;
+        ASSERT_TRUE(::GetFileSizeEx(file.get(), &size));
+        Resize(file.get(), size.QuadPart / 2);
     }
     EXPECT_EQ(Query(path).result, FileResult::kAccessError);
     EXPECT_EQ(Query(root_).result, FileResult::kAccessError);
@@ -114,10 +82,7 @@ TEST_F(FileVersionTest, ReadsA600MegabyteFile) {
     {
         const UniqueHandle file = CopyFixture(path);
         ASSERT_TRUE(file);
-        LARGE_INTEGER end;
-        end.QuadPart = 600LL << 20;
-        ASSERT_TRUE(::SetFilePointerEx(file.get(), end, nullptr, FILE_BEGIN));
-        ASSERT_TRUE(::SetEndOfFile(file.get()));
+        Resize(file.get(), 600LL << 20);
     }
     const FileVersionQuery query = Query(path);
     EXPECT_EQ(query.result, FileResult::kOk);

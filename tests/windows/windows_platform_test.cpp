@@ -8,85 +8,37 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <vector>
 
 #include "platform/windows/dll_search.h"
 #include "platform/windows/handles.h"
 #include "platform/windows/unicode.h"
 #include "platform/windows/windows_platform.h"
+#include "scratch.h"
 
 namespace tarnwick::win {
 namespace {
 
-std::wstring ThisFolder() {
-    wchar_t path[MAX_PATH];
-    const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring program(path, length);
-    return program.substr(0, program.find_last_of(L'\\'));
-}
-
-// Paths of any length, as the program itself passes them.
-std::wstring Long(const std::wstring& path) { return FileSystemPath(Narrow(path)); }
-
-void WriteFile(const std::wstring& path, const std::string& content) {
-    std::ofstream(std::filesystem::path(Long(path)), std::ios::binary) << content;
-}
-
-std::string ReadFile(const std::wstring& path) {
-    std::ifstream in(std::filesystem::path(Long(path)), std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
-bool Exists(const std::wstring& path) { return ::GetFileAttributesW(Long(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-std::vector<std::wstring> FolderListing(const std::wstring& folder) {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW found;
-    HANDLE search = ::FindFirstFileW(Long(folder + L"\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return names;
-    do {
-        const std::wstring name = found.cFileName;
-        if (name != L"." && name != L"..") names.push_back(name);
-    } while (::FindNextFileW(search, &found));
-    ::FindClose(search);
-    return names;
-}
-
-void RemoveTree(const std::wstring& folder) {
-    for (const std::wstring& name : FolderListing(folder)) {
-        const std::wstring path = folder + L"\\" + name;
-        ::SetFileAttributesW(Long(path).c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (!::DeleteFileW(Long(path).c_str())) RemoveTree(path);
-    }
-    ::RemoveDirectoryW(Long(folder).c_str());
-}
+using namespace scratch;
 
 // A scratch folder with a source and a destination folder, removed afterwards.
-class WindowsPlatformTest : public ::testing::Test {
+class WindowsPlatformTest : public ScratchTest {
 protected:
+    WindowsPlatformTest() : ScratchTest(L"tarnwick-test-") {}
     void SetUp() override {
-        wchar_t temp[MAX_PATH];
-        ::GetTempPathW(MAX_PATH, temp);
-        root_ = std::wstring(temp) + L"tarnwick-test-" + std::to_wstring(::GetCurrentProcessId());
+        ScratchTest::SetUp();
         from_ = root_ + L"\\from";
         to_ = root_ + L"\\to";
-        ASSERT_TRUE(::CreateDirectoryW(root_.c_str(), nullptr));
         ASSERT_TRUE(::CreateDirectoryW(from_.c_str(), nullptr));
         ASSERT_TRUE(::CreateDirectoryW(to_.c_str(), nullptr));
     }
-    void TearDown() override { RemoveTree(root_); }
 
     FileResult Copy(const std::wstring& source, const std::wstring& destination) {
         return platform_.CopyFileTo(Narrow(source), Narrow(destination));
     }
 
     WindowsPlatform platform_;
-    std::wstring root_, from_, to_;
+    std::wstring from_, to_;
 };
 
 TEST_F(WindowsPlatformTest, CopiesWholeFilesAndReplacesTheDestination) {
@@ -120,26 +72,11 @@ TEST_F(WindowsPlatformTest, FailedCopiesSayWhyAndLeaveNothingBehind) {
 
     EXPECT_EQ(Copy(from_ + L"\\MISSING.OCX", to_ + L"\\A.OCX"), FileResult::kFileNotFound);
     EXPECT_EQ(Copy(from_ + L"\\A.OCX", root_ + L"\\nowhere\\A.OCX"), FileResult::kPathNotFound);
-    {
-        // Held open without sharing, as by a program that has it in use.
-        UniqueHandle held = FileHandle(::CreateFileW((to_ + L"\\A.OCX").c_str(), GENERIC_READ | GENERIC_WRITE,
-                                                     0, nullptr, OPEN_EXISTING, 0, nullptr));
-        ASSERT_TRUE(held);
-        EXPECT_EQ(Copy(from_ + L"\\A.OCX", to_ + L"\\A.OCX"), FileResult::kPermissionDenied);
-    }
-    EXPECT_EQ(ReadFile(to_ + L"\\A.OCX"), "old");
-    EXPECT_EQ(FolderListing(to_), std::vector<std::wstring>{L"A.OCX"});
-}
-
-TEST_F(WindowsPlatformTest, ASourceThatCannotBeReadFailsTheCopy) {
-    WriteFile(from_ + L"\\A.OCX", "new");
-    WriteFile(to_ + L"\\A.OCX", "old");
-    {
-        // Held open without sharing, as by a program writing it.
-        UniqueHandle held = FileHandle(::CreateFileW((from_ + L"\\A.OCX").c_str(), GENERIC_READ | GENERIC_WRITE,
-                                                     0, nullptr, OPEN_EXISTING, 0, nullptr));
-        ASSERT_TRUE(held);
-        EXPECT_EQ(Copy(from_ + L"\\A.OCX", to_ + L"\\A.OCX"), FileResult::kPermissionDenied);
+    // The destination in use, and a source that cannot be read.
+    for (const std::wstring& held : {to_ + L"\\A.OCX", from_ + L"\\A.OCX"}) {
+        const UniqueHandle holding = HoldWithoutSharing(held);
+        ASSERT_TRUE(holding);
+        EXPECT_EQ(Copy(from_ + L"\\A.OCX", to_ + L"\\A.OCX"), FileResult::kPermissionDenied) << Narrow(held);
     }
     EXPECT_EQ(ReadFile(to_ + L"\\A.OCX"), "old");
     EXPECT_EQ(FolderListing(to_), std::vector<std::wstring>{L"A.OCX"});
@@ -289,7 +226,7 @@ TEST_F(WindowsPlatformTest, WorksInFoldersOutsideTheAnsiCodePage) {
     const std::wstring folder = root_ + L"\\\x041f\x0440\x043e\x0433\x0440\x0430\x043c\x043c\x0430 "
                                         L"\x8a2d\x5b9a \x00e9t\x00e9";
     ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
-    ASSERT_TRUE(::CopyFileW((ThisFolder() + L"\\fixtures\\VERSIONED.DLL").c_str(),
+    ASSERT_TRUE(::CopyFileW(Fixture(L"VERSIONED.DLL").c_str(),
                             (folder + L"\\VERSIONED.DLL").c_str(), FALSE));
     const FileVersionQuery query = platform_.GetFileVersion(Narrow(folder + L"\\VERSIONED.DLL"));
     ASSERT_TRUE(query.version.has_value());
