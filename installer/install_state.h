@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/platform_services.h"
+#include "installer/platform_services.h"
 
 namespace tarnwick {
 

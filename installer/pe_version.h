@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/platform_services.h"
+#include "installer/platform_services.h"
 
 namespace tarnwick {
 

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/platform_services.h"
+#include "installer/platform_services.h"
 
 namespace tarnwick {
 

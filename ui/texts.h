@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "installer/install_state.h"
-#include "platform/platform_services.h"
+#include "installer/platform_services.h"
 
 namespace tarnwick {
 

@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "platform/platform_services.h"
+#include "installer/platform_services.h"
 #include "platform/windows/handles.h"
 #include "platform/windows/programs.h"
 
