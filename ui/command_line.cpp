@@ -16,6 +16,19 @@ std::string Unquoted(std::string_view text) {
     return std::string(text);
 }
 
+// /S with /?: a deployment tool asked for an install and for the usage at
+// once. Nobody may have to dismiss a box in such a run, and ending with 0
+// would report an install that never happened: the usage goes to standard
+// output and to the log, when one is asked for, and the run ends with the
+// exit code of a command line that was not understood.
+int RefuseQuietHelp(PlatformServices& platform, const CommandLine& commandLine) {
+    const std::string text =
+        "Tarnwick: /S and /? ask for two things at once; nothing was installed.\r\n\r\n" + UsageText() + "\r\n";
+    if (!commandLine.logPath.empty() && platform.CreateLog(commandLine.logPath)) platform.WriteLog(text);
+    platform.WriteStandardOutput(text);
+    return kExitUsage;
+}
+
 }  // namespace
 
 CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
@@ -93,6 +106,7 @@ std::optional<int> RunCommandLine(PlatformServices& platform, const CommandLine&
     };
     switch (commandLine.action) {
         case CommandLine::Action::kHelp:
+            if (commandLine.quiet) return RefuseQuietHelp(platform, commandLine);
             platform.ShowMessage(UsageText(), MessageBoxStyle::kInformation, title);
             return 0;
         case CommandLine::Action::kInvalid:

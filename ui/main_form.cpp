@@ -28,6 +28,7 @@ void frmMain::Load() {
         } catch (...) {
         }
         state_.anyErrors = true;
+        stopReason_ = kOutOfMemoryText;
     }
     // A window left hidden could never be closed: show it so the user can
     // leave it, or say why not.
@@ -63,6 +64,7 @@ bool frmMain::RequestUnload() {
 }
 
 void frmMain::ProgramEnded(ProgramId program, std::uint32_t exitCode) noexcept {
+    if (verdictsTaken_) return;
     try {
         Installer(platform_, state_).RegistrationEnded(program, exitCode);
     } catch (...) {
@@ -77,8 +79,11 @@ void frmMain::Unload() {
     try {
         platform_.HideForm();
         platform_.ShowMessage(HelpText(), MessageBoxStyle::kInformation, std::string(kHelpTitle));
-        // Every verdict that came while the help was read counts.
+        // Every verdict that came while the help was read counts; none after
+        // it, so the failure box, the log and the exit code agree even when
+        // a tool ends while the failure box is up or after the window went.
         platform_.DoEvents();
+        verdictsTaken_ = true;
         if (state_.anyErrors) {
             platform_.ShowMessage(FailureReport(state_.dllFailed), MessageBoxStyle::kCritical,
                                   std::string(kFailureTitle));
@@ -87,19 +92,38 @@ void frmMain::Unload() {
     } catch (...) {
         // The window goes all the same: a program left hidden could not be ended.
     }
+    verdictsTaken_ = true;
     stage_ = Stage::kGone;
 }
 
 void frmMain::WriteLog() {
-    platform_.WriteLog(LogReport(platform_.AppVersionNumbers(), state_));
+    platform_.WriteLog(LogReport(platform_.AppVersionNumbers(), state_, stopReason_));
+}
+
+void frmMain::WindowNotCreated() noexcept {
+    try {
+        // Where it would have installed, for the log's header.
+        Installer installer(platform_, state_);
+        installer.Prepare();
+        installer.SkipUnreached();
+    } catch (...) {
+        // The box and the log still say why nothing was installed.
+    }
+    GiveUp();
 }
 
 void frmMain::GiveUp() noexcept {
     state_.anyErrors = true;
+    verdictsTaken_ = true;
+    stopReason_ = kCannotStartText;
+    // The log first: it is what is left when nobody reads the box.
+    try {
+        if (keepLog_) WriteLog();
+    } catch (...) {
+    }
     try {
         platform_.ShowMessage(std::string(kCannotStartText), MessageBoxStyle::kCritical,
                               std::string(kProgramTitle));
-        if (keepLog_) WriteLog();
     } catch (...) {
     }
     stage_ = Stage::kGone;

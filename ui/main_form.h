@@ -26,9 +26,15 @@ public:
     // Load runs the report before it returns. Later calls do nothing.
     bool RequestUnload();
 
-    // A registration tool the run started has ended. Its verdict counts
-    // whenever it comes; once the window is gone only the exit code shows it.
+    // A registration tool the run started has ended. Its verdict counts until
+    // the closing report decides, once the help box has been read; from then
+    // on the failure box, the log and the exit code all tell that one set of
+    // verdicts, and a later end changes nothing.
     void ProgramEnded(ProgramId program, std::uint32_t exitCode) noexcept;
+
+    // The window could not be created, so there is no load: nothing is
+    // installed, a box says so, and the log, if kept, says why.
+    void WindowNotCreated() noexcept;
 
     // True once the closing report has run, or the window could not be shown:
     // the window is to go.
@@ -45,7 +51,8 @@ private:
 
     // The unload event: the closing report.
     void Unload();
-    // The load could not show the window: says so in a box, and the window goes.
+    // The window cannot be shown: says so in a box and the log, and the
+    // window goes.
     void GiveUp() noexcept;
     void WriteLog();
 
@@ -54,6 +61,10 @@ private:
     InstallState state_;
     Stage stage_ = Stage::kCreated;
     bool unloadRequested_ = false;
+    // Set once the report has decided which verdicts count.
+    bool verdictsTaken_ = false;
+    // Why the run stopped before its end, for the log; empty when it did not.
+    std::string_view stopReason_;
 };
 
 }  // namespace tarnwick

@@ -55,8 +55,9 @@ std::string LogHeader(const AppVersion& version, std::string_view sysDir) {
            std::to_string(version.revision) + ", system directory " + std::string(sysDir) + "\r\n";
 }
 
-std::string LogReport(const AppVersion& version, const InstallState& state) {
+std::string LogReport(const AppVersion& version, const InstallState& state, std::string_view stopped) {
     std::string log = LogHeader(version, state.sysDir);
+    if (!stopped.empty()) log += std::string(stopped) + "\r\n";
     for (int i = 0; i < kComponentCount; ++i) {
         log += OutcomeLine(kComponentTable[i], state.outcomes[i]) + "\r\n";
     }

@@ -25,6 +25,9 @@ inline constexpr std::string_view kProgramTitle = "Tarnwick";
 inline constexpr std::string_view kCannotStartText =
     "Tarnwick could not show its window, so it stopped. Components it had not come to were not "
     "installed. Close other programs and run it again.";
+inline constexpr std::string_view kOutOfMemoryText =
+    "Tarnwick ran out of memory, so it stopped. Components it had not come to were not installed. "
+    "Close other programs and run it again.";
 
 // "Tarnwick  v" + major + "." + minor + revision, with nothing between the
 // minor and revision numbers: 1.0.0 gives "Tarnwick  v1.00".
@@ -40,9 +43,11 @@ std::string FailureReport(std::string_view dllFailed);
 // installs.
 std::string LogHeader(const AppVersion& version, std::string_view sysDir);
 
-// The whole log of a finished run: the header, one line per component in
-// table order with its final result, then, after any failure, the failure
-// report. CR LF after every line.
-std::string LogReport(const AppVersion& version, const InstallState& state);
+// The whole log of a finished run: the header, why the run stopped when it
+// could not finish (`stopped`, one line), one line per component in table
+// order with its final result, then, after any failure, the failure report.
+// CR LF after every line.
+std::string LogReport(const AppVersion& version, const InstallState& state,
+                      std::string_view stopped = {});
 
 }  // namespace tarnwick

@@ -36,6 +36,7 @@ int RunUnattended(PlatformServices& platform) {
         // Only running out of memory gets here: whatever was not finished failed.
         try {
             installer.SkipUnreached();
+            report(std::string(kOutOfMemoryText) + "\r\n");
         } catch (...) {
         }
         state.anyErrors = true;

@@ -1,7 +1,8 @@
 // Lighter stand-ins for two parts of the static C++ runtime that the program
 // links but has no use for, which made up about two thirds of the exe:
 // - the verbose terminate handler, which brings the demangler and a printf to
-//   describe an escaping exception on a console a GUI program does not have;
+//   describe an escaping exception on a console a GUI program does not have,
+//   and then aborts;
 // - the std::__throw_* helpers the library's containers and strings call,
 //   which build std::logic_error and friends and so bring the old
 //   copy-on-write string, and with it much of the rest of the library.
@@ -27,8 +28,12 @@ struct LibraryError {};
 
 namespace __gnu_cxx {
 
-// An exception that escapes is a bug; end at once, as std::terminate means.
-void __verbose_terminate_handler() { std::abort(); }
+// An exception that escapes is a bug (wWinMain catches what a run throws);
+// end at once, as std::terminate means, with the exit code of a failed run.
+// Not abort(): msvcrt's shows a "Runtime Error" box, which nobody may be
+// there to dismiss, and ends with 3, which no caller expects. The log needs
+// no flush: each of its writes is on the disk already.
+void __verbose_terminate_handler() { std::_Exit(1); }
 
 }  // namespace __gnu_cxx
 

@@ -1,8 +1,8 @@
 // Tarnwick's entry point on Windows: hands the command line to the portable
 // core, which may finish the work without a window; otherwise creates frmMain,
 // whose load sequence runs the install, then waits for the user to leave. The
-// exit code is 0 when every component succeeded, 1 otherwise, 2 for a command
-// line that was not understood.
+// exit code is 0 when every component succeeded, 1 otherwise (also when the
+// run could not go on), 2 for a command line that was not understood.
 #include <windows.h>
 #include <commctrl.h>
 #include <objbase.h>
@@ -18,6 +18,7 @@
 #include "platform/windows/windows_platform.h"
 #include "ui/command_line.h"
 #include "ui/main_form.h"
+#include "ui/stopped.h"
 
 namespace {
 
@@ -53,15 +54,10 @@ std::vector<std::string> Arguments() {
     return result;
 }
 
-}  // namespace
-
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-    tarnwick::win::LoadDllsOnlyFromTheSystemDirectory();
-    LoadCommonControls();
+// Everything after the command line is read: the run it asks for, or the
+// window.
+int Run(HINSTANCE instance, tarnwick::win::WindowsPlatform& platform, const tarnwick::CommandLine& commandLine) {
     using namespace tarnwick;
-    ComApartment com;
-    win::WindowsPlatform platform;
-    const CommandLine commandLine = ParseCommandLine(Arguments());
     if (const std::optional<int> done = RunCommandLine(platform, commandLine)) return *done;
 
     frmMain form(platform, !commandLine.logPath.empty());
@@ -69,8 +65,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     platform.programs().SetSink([&form](ProgramId program, DWORD code) { form.ProgramEnded(program, code); });
     win::MainWindow window(form);
     if (!window.Create(instance)) {
-        ::MessageBoxW(nullptr, L"The window could not be created.", L"Tarnwick", MB_OK | MB_ICONERROR);
-        return 1;
+        form.WindowNotCreated();
+        platform.programs().SetSink({});
+        return form.ExitCode();
     }
     platform.AttachWindow(&window);
 
@@ -81,4 +78,26 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     platform.AttachWindow(nullptr);
     platform.programs().SetSink({});
     return form.ExitCode();
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    tarnwick::win::LoadDllsOnlyFromTheSystemDirectory();
+    LoadCommonControls();
+    using namespace tarnwick;
+    ComApartment com;
+    win::WindowsPlatform platform;
+    std::optional<bool> quiet;  // known once the command line is read
+    try {
+        const CommandLine commandLine = ParseCommandLine(Arguments());
+        quiet = commandLine.quiet;
+        return Run(instance, platform, commandLine);
+    } catch (...) {
+        // Only running out of memory gets here. Escaping wWinMain would end
+        // in abort(): the C runtime's box and exit code 3.
+        platform.AttachWindow(nullptr);
+        platform.programs().SetSink({});
+        return EndAfterEscapedFailure(platform, quiet);
+    }
 }

@@ -5,6 +5,7 @@
 #include "installer/installer.h"
 #include "ui/command_line.h"
 #include "ui/main_form.h"
+#include "ui/stopped.h"
 #include "ui/texts.h"
 #include "ui/unattended.h"
 
@@ -95,6 +96,26 @@ TEST_F(CommandLineRunTest, HelpShowsTheUsageAndInstallsNothing) {
     EXPECT_EQ(platform.messages[0].text, UsageText());
     EXPECT_EQ(platform.messages[0].title, "Tarnwick");
     EXPECT_EQ(platform.Count("copy "), 0);
+}
+
+TEST_F(CommandLineRunTest, HelpWithSilentShowsNoBoxAndEndsWithTwo) {
+    const std::string expected = "Tarnwick: /S and /? ask for two things at once; nothing was installed.\r\n\r\n" +
+                                 UsageText() + "\r\n";
+    EXPECT_EQ(Run({"/S", "/log=C:\\t.log", "/?"}), 2);
+    EXPECT_EQ(platform.standardOutput, expected);
+    EXPECT_EQ(platform.logPath, "C:\\t.log");
+    EXPECT_EQ(platform.log, expected);
+
+    FakePlatform noLog;
+    EXPECT_EQ(RunCommandLine(noLog, ParseCommandLine({"-help", "-QUIET"})), 2);
+    EXPECT_EQ(noLog.standardOutput, expected);
+    EXPECT_EQ(noLog.Count("log "), 0);
+    for (const FakePlatform* p : {&platform, &noLog}) {
+        EXPECT_TRUE(p->messages.empty());
+        EXPECT_EQ(p->Count("show"), 0);
+        EXPECT_EQ(p->Count("copy "), 0);
+        EXPECT_EQ(p->Count("start "), 0);
+    }
 }
 
 TEST_F(CommandLineRunTest, NotUnderstoodEndsWithTwoAndInstallsNothing) {
@@ -220,6 +241,44 @@ TEST_F(CommandLineRunTest, UnattendedCleansUpAndKeepsProtectedFiles) {
     EXPECT_EQ(platform.files[platform.Installed("SCRRUN.DLL")].content, "system's own");
     EXPECT_EQ(platform.Count("start C:\\WINDOWS\\system32\\regsvr32.exe /s SCRRUN.DLL"), 1);
     EXPECT_LT(platform.IndexOf("clean C:\\WINDOWS\\system32"), platform.IndexOf("copy "));
+}
+
+TEST_F(CommandLineRunTest, UnattendedOutOfMemorySaysSoAndFailsWithoutABox) {
+    platform.throwAt = "finish 102";  // COMCTL32.OCX's verdict
+    EXPECT_EQ(Run({"/S", "/log=run.log"}), 1);
+    const std::string expected =
+        "Tarnwick 1.0.0, system directory C:\\WINDOWS\\system32\r\n"
+        "MSCOMCTL.OCX registered successfully.\r\nCOMDLG32.OCX registered successfully.\r\n" +
+        std::string(kOutOfMemoryText) + "\r\nFiles that failed to be registered:\r\n";
+    EXPECT_TRUE(platform.log.starts_with(expected)) << platform.log;
+    EXPECT_EQ(platform.standardOutput, platform.log);
+    EXPECT_TRUE(platform.messages.empty());
+}
+
+// --- A run that something escaped from ---------------------------------------
+
+TEST(EscapedFailureTest, EndsWithOneAndABoxOnlyWhereSomeoneWatches) {
+    const std::string line = std::string(kOutOfMemoryText) + "\r\n";
+    for (const std::optional<bool> quiet : {std::optional<bool>(true), std::optional<bool>()}) {
+        FakePlatform platform;
+        ASSERT_TRUE(platform.CreateLog("run.log"));
+        EXPECT_EQ(EndAfterEscapedFailure(platform, quiet), 1);
+        EXPECT_EQ(platform.log, line);
+        EXPECT_EQ(platform.standardOutput, line);
+        EXPECT_TRUE(platform.messages.empty());
+    }
+    FakePlatform window;
+    ASSERT_TRUE(window.CreateLog("run.log"));
+    EXPECT_EQ(EndAfterEscapedFailure(window, false), 1);
+    EXPECT_EQ(window.log, line);
+    ASSERT_EQ(window.messages.size(), 1u);
+    EXPECT_EQ(window.messages[0].text, kOutOfMemoryText);
+    EXPECT_EQ(window.standardOutput, "");
+    // Even a box that cannot be shown still ends the run with 1.
+    FakePlatform broken;
+    broken.throwAt = "box";
+    EXPECT_EQ(EndAfterEscapedFailure(broken, false), 1);
+    EXPECT_EQ(broken.Count("box "), 1);
 }
 
 }  // namespace

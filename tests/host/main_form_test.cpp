@@ -192,5 +192,44 @@ TEST(LoadFailureTest, AWindowThatCannotBeShownEndsWithAnErrorBox) {
     EXPECT_EQ(platform.Count("copy "), 0);
 }
 
+// The log of a window run that could not finish says why, before the nine
+// results: a deployment engineer reading it sees why nothing was installed.
+std::string StoppedLog(std::string_view reason) {
+    std::string log = "Tarnwick 1.0.0, system directory C:\\WINDOWS\\system32\r\n" + std::string(reason) + "\r\n";
+    std::string failed;
+    for (std::string_view name : kComponentTable) {
+        log += std::string(name) + ": not installed, the run ended before it\r\n";
+        failed += "\r\n-   " + std::string(name);
+    }
+    return log + "Files that failed to be registered:\r\n" + failed + "\r\n";
+}
+
+TEST(LoadFailureTest, AWindowThatCannotBeCreatedSaysSoInTheBoxAndTheLog) {
+    FakePlatform platform;
+    ASSERT_TRUE(platform.CreateLog("run.log"));
+    frmMain form(platform, true);
+    form.WindowNotCreated();
+    EXPECT_TRUE(form.Unloaded());
+    EXPECT_EQ(form.ExitCode(), 1);
+    ASSERT_EQ(platform.messages.size(), 1u);
+    EXPECT_EQ(platform.messages[0].text, kCannotStartText);
+    EXPECT_EQ(platform.log, StoppedLog(kCannotStartText));
+    EXPECT_EQ(platform.Count("copy "), 0);
+    EXPECT_EQ(platform.Count("start "), 0);
+}
+
+TEST(LoadFailureTest, AnInstallThatRanOutOfMemorySaysSoInTheLog) {
+    FakePlatform platform;
+    ASSERT_TRUE(platform.CreateLog("run.log"));
+    platform.throwAt = "bar 6";  // before the first component's line
+    frmMain form(platform, true);
+    form.Load();
+    EXPECT_TRUE(form.RequestUnload());
+    EXPECT_EQ(platform.log.substr(0, platform.log.find("MSCOMCTL.OCX")),
+              "Tarnwick 1.0.0, system directory C:\\WINDOWS\\system32\r\n" + std::string(kOutOfMemoryText) +
+                  "\r\n");
+    EXPECT_EQ(form.ExitCode(), 1);
+}
+
 }  // namespace
 }  // namespace tarnwick

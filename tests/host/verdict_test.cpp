@@ -28,8 +28,11 @@ protected:
         form.ProgramEnded(program, code);
     }
 
+    // Every run keeps a log, which must tell what the boxes and the exit code tell.
+    void SetUp() override { ASSERT_TRUE(platform.CreateLog("run.log")); }
+
     FakePlatform platform;
-    frmMain form{platform};
+    frmMain form{platform, true};
 };
 
 TEST_F(VerdictTest, EachFailingCodeReplacesTheLineInPlace) {
@@ -113,12 +116,44 @@ TEST_F(VerdictTest, ToolsThatNeverEndNeitherBlockNorFailTheExit) {
     EXPECT_EQ(form.ExitCode(), 0);
 }
 
-TEST_F(VerdictTest, AFailureHeardAfterTheReportStillSetsTheExitCode) {
+// The report decides once, after the help box: the failure box, the log and
+// the exit code then tell the same verdicts, whatever ends later.
+using LateVerdictTest = VerdictTest;
+
+TEST_F(LateVerdictTest, AFailureHeardAfterTheReportChangesNothing) {
     form.Load();
     EXPECT_TRUE(form.RequestUnload());
+    const std::string log = platform.log;
     End("SCRRUN.DLL", 5);
     EXPECT_EQ(platform.messages.size(), 1u);
-    EXPECT_EQ(form.ExitCode(), 1);
+    EXPECT_EQ(form.ExitCode(), 0);
+    EXPECT_EQ(form.state().dllFailed, "");
+    EXPECT_EQ(platform.log, log);
+    EXPECT_NE(log.find("SCRRUN.DLL registered successfully.  * (the registration tool had not finished)"),
+              std::string::npos);
+}
+
+TEST_F(LateVerdictTest, AFailureHeardWhileTheFailureBoxIsUpAfterLeavingDuringTheRun) {
+    // The user leaves during MSCOMCTL.OCX; its tool fails while the failure
+    // box (of the components never reached) is up.
+    platform.onDoEvents = [&] {
+        if (platform.Count("events") == 2) {
+            EXPECT_FALSE(form.RequestUnload());
+        }
+    };
+    platform.onShowMessage = [&] {
+        if (platform.messages.size() == 2) End("MSCOMCTL.OCX", 3);
+    };
+    form.Load();
+    ASSERT_EQ(platform.messages.size(), 2u);
+    const std::string shown = platform.messages[1].text;
+    EXPECT_EQ(shown.find("MSCOMCTL.OCX"), std::string::npos);
+    EXPECT_EQ(shown, FailureReport(form.state().dllFailed));
+    EXPECT_EQ(platform.log, LogReport(platform.version, form.state()));
+    EXPECT_NE(platform.log.find("MSCOMCTL.OCX registered successfully.  * (the registration tool had not finished)"),
+              std::string::npos);
+    EXPECT_EQ(form.state().outcomes[0].outcome, Outcome::kRegistering);
+    EXPECT_EQ(form.ExitCode(), 1);  // for the eight never reached, as the box says
 }
 
 TEST_F(VerdictTest, ExitDuringTheRunStillTakesTheVerdictOfTheFinishedComponent) {
