@@ -209,13 +209,16 @@ FileResult WindowsPlatform::CopyFileTo(const std::string& source, const std::str
     return FileResult::kOk;
 }
 
+bool IsProtectedBy(SfcIsFileProtectedFunction isProtected, const std::string& path) {
+    // Not a file function: the plain path. Any non-zero answer is a yes.
+    return isProtected && isProtected(nullptr, Widen(path).c_str()) != FALSE;
+}
+
 bool WindowsPlatform::IsProtectedFile(const std::string& path) {
     // Windows Resource Protection's own answer, from the system's sfc.dll
-    // (Windows 2000 and later). Not a file function: the plain path.
-    using IsFileProtected = BOOL(WINAPI*)(HANDLE, LPCWSTR);
+    // (Windows 2000 and later).
     const UniqueModule sfc(LoadSystemDll(L"sfc.dll"));
-    const auto isProtected = Lookup<IsFileProtected>(sfc.get(), "SfcIsFileProtected");
-    return isProtected && isProtected(nullptr, Widen(path).c_str());
+    return IsProtectedBy(Lookup<SfcIsFileProtectedFunction>(sfc.get(), "SfcIsFileProtected"), path);
 }
 
 void WindowsPlatform::RemoveLeftoverTemporaryFiles(const std::string& folder) {

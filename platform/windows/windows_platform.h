@@ -19,6 +19,13 @@ FileResult FileResultFromError(DWORD error);
 // system forget to say why.
 FileResult FailureFromError(DWORD error);
 
+// SfcIsFileProtected, as found in sfc.dll.
+using SfcIsFileProtectedFunction = BOOL(WINAPI*)(HANDLE, LPCWSTR);
+
+// IsProtectedFile's decision with the system's query `isProtected`, or
+// without one (null): whether `path` is a file only the system may replace.
+bool IsProtectedBy(SfcIsFileProtectedFunction isProtected, const std::string& path);
+
 class WindowsPlatform final : public PlatformServices {
 public:
     // `window` is not owned; pass nullptr when it is destroyed.

@@ -183,6 +183,39 @@ TEST_F(WindowsPlatformTest, NoFileIsProtectedUnderWine) {
     EXPECT_FALSE(platform_.IsProtectedFile(Narrow(to_ + L"\\NONE.OCX")));
 }
 
+// What the protection query was asked, and its forced answer.
+struct ProtectionQuery {
+    static inline std::vector<std::wstring> asked;
+    static inline std::vector<HANDLE> handles;
+    static inline BOOL answer = TRUE;
+    static BOOL WINAPI Ask(HANDLE rpc, LPCWSTR path) {
+        handles.push_back(rpc);
+        asked.emplace_back(path);
+        return answer;
+    }
+};
+
+TEST(ProtectedFileTest, TheQuerysYesIsTakenAndItIsAskedAboutThePlainPath) {
+    ProtectionQuery::asked.clear();
+    ProtectionQuery::handles.clear();
+    // A non-ASCII name, and one deeper than MAX_PATH: the query is no file
+    // function and gets the path as given, without the \\?\ prefix.
+    const std::string scrrun = "C:\\windows\\system32\\SCRRUN.DLL";
+    const std::string deep = "C:\\" + std::string(300, 'a') + "\\\xc3\xa9t\xc3\xa9.ocx";
+    ProtectionQuery::answer = TRUE;
+    EXPECT_TRUE(IsProtectedBy(&ProtectionQuery::Ask, scrrun));
+    ProtectionQuery::answer = 2;  // any non-zero BOOL is a yes
+    EXPECT_TRUE(IsProtectedBy(&ProtectionQuery::Ask, deep));
+    ProtectionQuery::answer = FALSE;
+    EXPECT_FALSE(IsProtectedBy(&ProtectionQuery::Ask, scrrun));
+    EXPECT_EQ(ProtectionQuery::asked,
+              (std::vector<std::wstring>{Widen(scrrun), L"C:\\" + std::wstring(300, L'a') + L"\\\x00e9t\x00e9.ocx",
+                                         Widen(scrrun)}));
+    EXPECT_EQ(ProtectionQuery::handles, std::vector<HANDLE>(3, nullptr));
+    // Without the query, nothing is protected.
+    EXPECT_FALSE(IsProtectedBy(nullptr, scrrun));
+}
+
 TEST(DllSearchTest, WithoutSetDefaultDllDirectoriesTheSystemsDllsAreLoadedAhead) {
     RestrictDllSearch(nullptr);
     wchar_t folder[MAX_PATH];
