@@ -21,6 +21,19 @@ std::vector<std::string> SuccessLines() {
 
 class VerdictTest : public ::testing::Test {
 protected:
+    // The user leaves while the first component's registration is pumped,
+    // and its tool ends with `code` while message box number `box` is up.
+    void LeaveDuringTheFirstComponentAndFailAtBox(std::size_t box, std::uint32_t code) {
+        platform.onDoEvents = [this] {
+            if (platform.Count("events") == 2) {
+                EXPECT_FALSE(form.RequestUnload());
+            }
+        };
+        platform.onShowMessage = [this, box, code] {
+            if (platform.messages.size() == box) End("MSCOMCTL.OCX", code);
+        };
+    }
+
     // The tool started for `name` ends with `code`.
     void End(const std::string& name, std::uint32_t code) {
         const ProgramId program = platform.ProgramFor(name);
@@ -136,14 +149,7 @@ TEST_F(LateVerdictTest, AFailureHeardAfterTheReportChangesNothing) {
 TEST_F(LateVerdictTest, AFailureHeardWhileTheFailureBoxIsUpAfterLeavingDuringTheRun) {
     // The user leaves during MSCOMCTL.OCX; its tool fails while the failure
     // box (of the components never reached) is up.
-    platform.onDoEvents = [&] {
-        if (platform.Count("events") == 2) {
-            EXPECT_FALSE(form.RequestUnload());
-        }
-    };
-    platform.onShowMessage = [&] {
-        if (platform.messages.size() == 2) End("MSCOMCTL.OCX", 3);
-    };
+    LeaveDuringTheFirstComponentAndFailAtBox(2, 3);
     form.Load();
     ASSERT_EQ(platform.messages.size(), 2u);
     const std::string shown = platform.messages[1].text;
@@ -159,14 +165,7 @@ TEST_F(LateVerdictTest, AFailureHeardWhileTheFailureBoxIsUpAfterLeavingDuringThe
 TEST_F(VerdictTest, ExitDuringTheRunStillTakesTheVerdictOfTheFinishedComponent) {
     // The user leaves while MSCOMCTL.OCX's registration is pumped; its tool
     // fails while the help box is up.
-    platform.onDoEvents = [&] {
-        if (platform.Count("events") == 2) {
-            EXPECT_FALSE(form.RequestUnload());
-        }
-    };
-    platform.onShowMessage = [&] {
-        if (platform.messages.size() == 1) End("MSCOMCTL.OCX", 3);
-    };
+    LeaveDuringTheFirstComponentAndFailAtBox(1, 3);
     form.Load();
     EXPECT_TRUE(form.Unloaded());
     EXPECT_EQ(platform.items, std::vector<std::string>{"Error registering \"MSCOMCTL.OCX\""});
