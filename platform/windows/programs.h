@@ -32,8 +32,8 @@ public:
     // Delivers every program that has ended to the sink, and forgets it.
     void DeliverEnded();
 
-    // Waits for `id` until `limitMs` after its start, ends it if still running,
-    // and forgets it.
+    // Waits for `id` until `limitMs` after its start, handling this thread's
+    // messages meanwhile, ends it if still running, and forgets it.
     ProgramEnd Finish(ProgramId id, DWORD limitMs);
 
 private:

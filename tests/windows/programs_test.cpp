@@ -12,6 +12,7 @@
 #include "platform/windows/message_loop.h"
 #include "platform/windows/unicode.h"
 #include "platform/windows/windows_platform.h"
+#include "scratch.h"
 
 namespace tarnwick::win {
 namespace {
@@ -84,6 +85,52 @@ TEST_F(ProgramsTest, FinishWaitsForTheExitCodeOrEndsTheProgramAtTheLimit) {
     EXPECT_FALSE(platform_.FinishProgram(endless, std::chrono::milliseconds(500)).finished);
     EXPECT_LT(::GetTickCount() - before, 10000u);
     EXPECT_TRUE(platform_.programs().WaitHandles().empty());
+}
+
+// A top-level window of the waiting thread that counts one message.
+struct BroadcastWindow {
+    static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (message == ::RegisterWindowMessageW(L"tarnwick-test-broadcast")) ++heard;
+        return ::DefWindowProcW(window, message, wParam, lParam);
+    }
+    BroadcastWindow() {
+        WNDCLASSW windowClass{};
+        windowClass.lpfnWndProc = Procedure;
+        windowClass.hInstance = ::GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = L"tarnwick-test-broadcast";
+        ::RegisterClassW(&windowClass);
+        handle = ::CreateWindowExW(0, windowClass.lpszClassName, L"", WS_OVERLAPPED, 0, 0, 10, 10,
+                                   nullptr, nullptr, windowClass.hInstance, nullptr);
+    }
+    ~BroadcastWindow() { ::DestroyWindow(handle); }
+    HWND handle;
+    static inline int heard = 0;
+};
+
+TEST_F(ProgramsTest, FinishHandlesTheMessagesAProgramSendsToThisThreadsWindows) {
+    // A registration that broadcasts waits for every top-level window's thread,
+    // this one's too: a wait that did not handle messages would hold both
+    // until the limit and call a good registration failed.
+    BroadcastWindow window;
+    ASSERT_NE(window.handle, nullptr);
+    const ProgramId sender = platform_.StartProgram(
+        {Narrow(scratch::Fixture(L"broadcaster.exe")), "", platform_.SystemDirectory()});
+    ASSERT_NE(sender, kNoProgram);
+    const DWORD before = ::GetTickCount();
+    const ProgramEnd end = platform_.FinishProgram(sender, std::chrono::seconds(30));
+    EXPECT_TRUE(end.finished);
+    EXPECT_EQ(end.exitCode, 0u);
+    EXPECT_LT(::GetTickCount() - before, 20000u);
+    EXPECT_EQ(BroadcastWindow::heard, 1);
+
+    // A WM_QUIT that the wait takes from the queue is kept for the message loop.
+    const ProgramId endless = Start("/c for /l %i in (1,0,2) do rem");
+    ::PostQuitMessage(7);
+    ::PostThreadMessageW(::GetCurrentThreadId(), WM_NULL, 0, 0);  // wakes the wait
+    EXPECT_FALSE(platform_.FinishProgram(endless, std::chrono::milliseconds(1000)).finished);
+    MSG message;
+    ASSERT_TRUE(::PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(message.wParam, 7u);
 }
 
 TEST_F(ProgramsTest, AProgramThatCannotBeStartedHasNoId) {

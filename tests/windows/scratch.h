@@ -24,7 +24,8 @@ inline std::wstring ThisFolder() {
     return program.substr(0, program.find_last_of(L'\\'));
 }
 
-// The DLLs built beside the test program: VERSIONED.DLL, UNVERSIONED.DLL.
+// The files built beside the test program: VERSIONED.DLL, UNVERSIONED.DLL,
+// broadcaster.exe.
 inline std::wstring Fixture(const wchar_t* name) { return ThisFolder() + L"\\fixtures\\" + name; }
 
 // Paths of any length, as the program itself passes them.
