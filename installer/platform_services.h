@@ -66,6 +66,22 @@ struct AppVersion {
     int revision = 0;
 };
 
+// What the registration worker told of one component handed to it, or why
+// it told nothing.
+struct WorkerVerdict {
+    enum class Kind {
+        kRegistered,  // DllRegisterServer returned a success code
+        kNotLoaded,   // the file could not be loaded; `code` is the system's error code
+        kNoEntry,     // the file has no DllRegisterServer
+        kFailed,      // DllRegisterServer returned the failure HRESULT `code`
+        kCrashed,     // the worker ended while at it; `code` is its exit code (an exception's code)
+        kTimedOut,    // no verdict within the limit, so the worker was ended
+        kNoWorker,    // no worker had taken the file: none was running, or the file was never handed over
+    };
+    Kind kind = Kind::kNoWorker;
+    std::uint32_t code = 0;
+};
+
 // Message box icons; the values are the toolkit's style numbers.
 enum class MessageBoxStyle { kCritical = 16, kInformation = 64 };
 
@@ -127,6 +143,39 @@ public:
     // window, and returns when dismissed.
     virtual void ShowMessage(const std::string& text, MessageBoxStyle style,
                              const std::string& title) = 0;
+
+    // --- The registration worker (unattended runs) --------------------------
+    // A second process of this program that registers the files it is handed,
+    // one at a time in the order handed, each as the registration tool would:
+    // OLE initialised on one single-threaded apartment, the system directory
+    // the current one, the file loaded by its full path with its own folder
+    // searched first for the DLLs it imports, DllRegisterServer called, the
+    // file freed. It never shows a window or a box. Only one runs at a time.
+
+    // Starts a worker, ending one that is running (its files not yet answered
+    // are forgotten). False when none could be started.
+    virtual bool StartWorker() = 0;
+    // Hands the running worker the installed file `path`. False without a
+    // worker, or when it is gone.
+    virtual bool SendToWorker(const std::string& path) = 0;
+    // The verdict on the oldest file handed to the worker and not yet
+    // answered, waiting for it no longer than `limit` from now, with this
+    // thread's messages handled meanwhile. At the limit the worker is ended
+    // (kTimedOut); a worker that ends before it answers gives kCrashed with
+    // its exit code. kNoWorker when no file is waiting for an answer.
+    virtual WorkerVerdict WaitForWorker(std::chrono::milliseconds limit) = 0;
+    // Tells the worker there is nothing more and lets it go; ends it if it
+    // does not go at once. Nothing without a worker.
+    virtual void EndWorker() = 0;
+    // In the worker's own process: serves the run that started it, given the
+    // internal switch's value `handshake`, until that run has nothing more or
+    // is gone, and returns true. False at once, having loaded nothing, when
+    // the handshake fails: this process was not started by a Tarnwick run.
+    virtual bool ServeAsWorker(const std::string& handshake) = 0;
+
+    // The system's text for an error code or an HRESULT, on one line ("Access
+    // is denied."); empty when the system has none.
+    virtual std::string ErrorText(std::uint32_t code) = 0;
 
     // --- Reports for unattended runs ----------------------------------------
 

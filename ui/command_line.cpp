@@ -35,6 +35,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
     CommandLine line;
     bool help = false;
     bool logGiven = false;
+    std::optional<std::string> worker;
     auto invalid = [&line](std::string error) {
         // The first complaint is the one reported.
         if (line.error.empty()) line.error = std::move(error);
@@ -62,12 +63,19 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
                 line.logPath = std::move(path);
                 logGiven = true;
             }
+        } else if (name == kWorkerSwitch) {
+            const auto equals = body.find('=');
+            worker = equals == std::string_view::npos ? std::string() : std::string(body.substr(equals + 1));
+            if (arguments.size() != 1) invalid("/" + std::string(kWorkerSwitch) + " is internal and takes nothing else");
         } else {
             invalid("unknown switch \"" + argument + "\"");
         }
     }
     if (!line.error.empty()) {
         line.action = CommandLine::Action::kInvalid;
+    } else if (worker) {
+        line.action = CommandLine::Action::kWorker;
+        line.handshake = std::move(*worker);
     } else if (help) {
         line.action = CommandLine::Action::kHelp;
     } else if (line.quiet) {
@@ -113,6 +121,12 @@ std::optional<int> RunCommandLine(PlatformServices& platform, const CommandLine&
             return refuse("Tarnwick: " + commandLine.error +
                               "; nothing was installed. Run tarnwick.exe /? for the usage.",
                           "Tarnwick: " + commandLine.error + ".\r\n\r\n" + UsageText());
+        case CommandLine::Action::kWorker:
+            if (platform.ServeAsWorker(commandLine.handshake)) return 0;
+            // Typed by a user, or started by anything but a Tarnwick run.
+            platform.WriteStandardOutput("Tarnwick: /" + std::string(kWorkerSwitch) +
+                                         " is internal to unattended runs; nothing was installed.\r\n");
+            return kExitUsage;
         case CommandLine::Action::kUnattended:
         case CommandLine::Action::kWindow: break;
     }

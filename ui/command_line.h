@@ -17,12 +17,18 @@ struct CommandLine {
         kUnattended,  // /S or /quiet: no window, no box, every verdict waited for
         kHelp,        // /? or /help
         kInvalid,     // not understood: nothing is installed
+        kWorker,      // the internal switch: the registration worker of an unattended run
     };
     Action action = Action::kWindow;
     bool quiet = false;   // /S was given (also with kInvalid: say it on standard output only)
     std::string logPath;  // /log=FILE; empty without
     std::string error;    // with kInvalid: what was not understood
+    std::string handshake;  // with kWorker: the internal switch's value
 };
+
+// The internal switch with which an unattended run starts its registration
+// worker. Only a Tarnwick run can give it a handshake that works.
+inline constexpr std::string_view kWorkerSwitch = "registration-worker";
 
 // The arguments after the program's name, already split (quotes removed) as
 // the system splits a command line. Switches start with / or -, in any case.

@@ -43,6 +43,12 @@ public:
     void DoEvents() override;
     void ShowMessage(const std::string& text, MessageBoxStyle style,
                      const std::string& title) override;
+    bool StartWorker() override;
+    bool SendToWorker(const std::string& path) override;
+    WorkerVerdict WaitForWorker(std::chrono::milliseconds limit) override;
+    void EndWorker() override;
+    bool ServeAsWorker(const std::string& handshake) override;
+    std::string ErrorText(std::uint32_t code) override;
     bool CreateLog(const std::string& path) override;
     void WriteLog(const std::string& text) override;
     void WriteStandardOutput(const std::string& text) override;

@@ -60,6 +60,15 @@ public:
     // as the binding hears them; delivered to `sink`.
     std::vector<std::pair<ProgramId, std::uint32_t>> arrivedEnds;
     std::function<void(ProgramId, std::uint32_t)> sink;
+    // The registration worker: whether it can be started (each time), and the
+    // verdict it gives a file by name (missing: registered). A crash or a
+    // time-out loses the worker with every file it had not answered.
+    bool workerStarts = true;
+    std::map<std::string, WorkerVerdict> workerVerdicts;
+    bool workerRunning = false;
+    std::vector<std::string> workerQueue;  // handed over, not yet answered
+    bool handshakeAccepted = false;        // what ServeAsWorker finds
+    std::map<std::uint32_t, std::string> errorTexts;
     std::function<void()> onDoEvents;     // runs inside every DoEvents
     std::function<void()> onShowMessage;  // runs inside every message box
 
@@ -107,6 +116,46 @@ public:
             if (program.launch.parameters.ends_with(name)) return program.id;
         }
         return kNoProgram;
+    }
+
+    bool StartWorker() override {
+        Record("worker start");
+        workerQueue.clear();
+        workerRunning = workerStarts;
+        return workerRunning;
+    }
+    bool SendToWorker(const std::string& path) override {
+        Record("worker take " + path);
+        if (!workerRunning) return false;
+        workerQueue.push_back(path);
+        return true;
+    }
+    WorkerVerdict WaitForWorker(std::chrono::milliseconds limit) override {
+        Record("worker wait within " + std::to_string(limit.count()));
+        if (workerQueue.empty()) return {};
+        const std::string path = workerQueue.front();
+        workerQueue.erase(workerQueue.begin());
+        const auto found = workerVerdicts.find(path.substr(path.rfind('\\') + 1));
+        const WorkerVerdict verdict =
+            found == workerVerdicts.end() ? WorkerVerdict{WorkerVerdict::Kind::kRegistered, 0} : found->second;
+        if (verdict.kind == WorkerVerdict::Kind::kCrashed || verdict.kind == WorkerVerdict::Kind::kTimedOut) {
+            workerRunning = false;
+            workerQueue.clear();
+        }
+        return verdict;
+    }
+    void EndWorker() override {
+        Record("worker end");
+        workerRunning = false;
+        workerQueue.clear();
+    }
+    bool ServeAsWorker(const std::string& handshake) override {
+        Record("serve " + handshake);
+        return handshakeAccepted;
+    }
+    std::string ErrorText(std::uint32_t code) override {
+        const auto found = errorTexts.find(code);
+        return found == errorTexts.end() ? std::string() : found->second;
     }
 
     FileResult CopyFileTo(const std::string& source, const std::string& destination) override {
