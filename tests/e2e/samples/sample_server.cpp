@@ -18,6 +18,11 @@ namespace {
 
 constexpr CLSID kClsid = tarnwick::samples::ClsidFor(L"" TARNWICK_SAMPLE_NAME);
 
+#if defined(TARNWICK_SAMPLE_REGISTRATION_UNLOADABLE)
+// In TWABSENT.DLL, which exists nowhere: the loader refuses this file.
+extern "C" __declspec(dllimport) int TarnwickAbsent();
+#endif
+
 // Live objects plus outstanding factory references and locks: while any remain,
 // the DLL must stay loaded.
 LONG g_server_refs = 0;
@@ -113,6 +118,11 @@ STDAPI DllRegisterServer() {
     // The ways a real component's registration goes wrong, for the tests.
 #if defined(TARNWICK_SAMPLE_REGISTRATION_FAILS)
     return SELFREG_E_CLASS;
+#elif defined(TARNWICK_SAMPLE_REGISTRATION_DENIED)
+    return E_ACCESSDENIED;
+#elif defined(TARNWICK_SAMPLE_REGISTRATION_UNLOADABLE)
+    // Never reached; the call keeps the import in the file.
+    if (TarnwickAbsent() != 0) return E_UNEXPECTED;
 #elif defined(TARNWICK_SAMPLE_REGISTRATION_CRASHES)
     RaiseException(EXCEPTION_ACCESS_VIOLATION, EXCEPTION_NONCONTINUABLE, 0, nullptr);
     return E_UNEXPECTED;
