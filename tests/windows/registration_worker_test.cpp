@@ -133,6 +133,14 @@ TEST_F(WorkerTest, LoadsImportsFromTheSystemDirectoryNeverFromTheProgramsFolder)
     ASSERT_TRUE(platform_.StartWorker());
     ExpectVerdict(Register(importer), Kind::kNotLoaded, ERROR_MOD_NOT_FOUND, "helper only planted");
 
+    // The component's own folder comes first.
+    const std::wstring folder = root_ + L"\\component";
+    ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+    ASSERT_TRUE(::CopyFileW(Widen(importer).c_str(), (folder + L"\\IMPORTER.DLL").c_str(), FALSE));
+    ASSERT_TRUE(::CopyFileW(scratch::Fixture(L"genuine\\twhelper.dll").c_str(), (folder + L"\\twhelper.dll").c_str(),
+                            FALSE));
+    ExpectVerdict(Register(Narrow(folder + L"\\IMPORTER.DLL")), Kind::kRegistered, 0, "helper beside it");
+
     const std::wstring installed = Widen(platform_.SystemDirectory()) + L"\\twhelper.dll";
     ASSERT_TRUE(::CopyFileW(scratch::Fixture(L"genuine\\twhelper.dll").c_str(), installed.c_str(), FALSE));
     ExpectVerdict(Register(importer), Kind::kRegistered, 0, "helper in the system directory");
@@ -161,6 +169,10 @@ TEST_F(WorkerTest, RefusesAHandshakeNoRunGaveIt) {
     const std::uint32_t wrong[] = {0x4B575254, ::GetCurrentProcessId() + 4};
     DWORD written = 0;
     ASSERT_TRUE(::WriteFile(write, wrong, sizeof wrong, &written, nullptr));
+    ASSERT_TRUE(::ReleaseSemaphore(requestReady.get(), 1, nullptr));
+    // Should it be taken anyway, "nothing more" ends the service at once.
+    const std::uint32_t nothingMore = 0;
+    ASSERT_TRUE(::WriteFile(write, &nothingMore, sizeof nothingMore, &written, nullptr));
     ASSERT_TRUE(::ReleaseSemaphore(requestReady.get(), 1, nullptr));
     char value[80];
     std::snprintf(value, sizeof value, "%lx.%lx.%lx.%lx.%lx", reinterpret_cast<unsigned long>(read),
