@@ -279,6 +279,12 @@ void Installer::WorkerAnswered(int index, const WorkerVerdict& verdict) {
     if (verdict.kind == WorkerVerdict::Kind::kNotLoaded || verdict.kind == WorkerVerdict::Kind::kFailed) {
         try {
             systemText = platform_.ErrorText(verdict.code);
+            // The system's texts name the file as "%1" ("%1 is not a valid
+            // Win32 application.").
+            for (std::size_t at = systemText.find("%1"); at != std::string::npos; at = systemText.find("%1", at)) {
+                systemText.replace(at, 2, state_.dllFiles[index]);
+                at += state_.dllFiles[index].size();
+            }
         } catch (...) {
             // The code alone still says it.
         }

@@ -65,7 +65,7 @@ TEST_F(WorkerRunTest, EachFailedRegistrationSaysExactlyWhy) {
     const std::vector<std::string> lines = Lines();
     EXPECT_EQ(lines[2], "COMCTL32.OCX:File not found");
     EXPECT_EQ(lines[3], "Error registering \"MSINET.OCX\": the file could not be loaded, error 193, "
-                        "%1 is not a valid Win32 application.");
+                        "MSINET.OCX is not a valid Win32 application.");
     EXPECT_EQ(lines[5], "Error registering \"TABCTL32.OCX\": DllRegisterServer returned 0x80070005, Access is denied.");
     EXPECT_EQ(lines[6], "Error registering \"MSSTDFMT.DLL\": the file has no DllRegisterServer");
     EXPECT_EQ(lines[8], "Error registering \"HHCTRL.OCX\": DllRegisterServer returned 0x8000FFFF");
