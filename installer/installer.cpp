@@ -78,6 +78,29 @@ std::string ExitCodeMeaning(std::uint32_t code) {
     return text;
 }
 
+std::string WorkerReason(const WorkerVerdict& verdict, std::string_view systemText) {
+    const std::string text = systemText.empty() ? std::string() : ", " + std::string(systemText);
+    std::string code = "0x";
+    AppendHex(code, verdict.code, 8, true);
+    switch (verdict.kind) {
+        case WorkerVerdict::Kind::kRegistered: return {};
+        case WorkerVerdict::Kind::kNotLoaded:
+            return "the file could not be loaded, error " + std::to_string(verdict.code) + text;
+        case WorkerVerdict::Kind::kNoEntry: return "the file has no DllRegisterServer";
+        case WorkerVerdict::Kind::kFailed: return "DllRegisterServer returned " + code + text;
+        case WorkerVerdict::Kind::kCrashed:
+            // An exception ends a process with its code; anything else is an
+            // exit of the worker's own.
+            if (verdict.code >= 0xC0000000u) return "DllRegisterServer crashed, exception " + code;
+            return "the registration worker ended with exit code " + std::to_string(verdict.code);
+        case WorkerVerdict::Kind::kTimedOut:
+            return "DllRegisterServer did not return within " + std::to_string(kRegistrationLimit.count()) +
+                   " s and was ended";
+        case WorkerVerdict::Kind::kNoWorker: break;
+    }
+    return "the registration worker was gone";
+}
+
 std::string OutcomeLine(std::string_view name, const ComponentOutcome& outcome) {
     const std::string error = RegistrationErrorLine(name) + ": ";
     switch (outcome.outcome) {
@@ -88,8 +111,10 @@ std::string OutcomeLine(std::string_view name, const ComponentOutcome& outcome) 
         case Outcome::kCopyFailed:
             return std::string(name) + ":" + std::string(ErrorDescription(outcome.copyResult));
         case Outcome::kLaunchFailed: return error + "the registration tool could not be started";
-        case Outcome::kRegistrationFailed: return error + ExitCodeMeaning(outcome.exitCode);
+        case Outcome::kRegistrationFailed:
+            return error + (outcome.inWorker ? outcome.reason : ExitCodeMeaning(outcome.exitCode));
         case Outcome::kRegistrationTimedOut:
+            if (outcome.inWorker) return error + outcome.reason;
             return error + "the registration tool did not finish within " +
                    std::to_string(kRegistrationLimit.count()) + " s and was ended";
         case Outcome::kNotReached:
@@ -190,23 +215,86 @@ bool Installer::CopyToSystem(const std::string& name) {
     return StepFailed(name, {name, ":", ErrorDescription(result)});
 }
 
-bool Installer::RegisterComponent(const std::string& name) {
-    ProgramId program = kNoProgram;
+bool Installer::HandToWorker(int index) {
+    if (!workerTakes_) return false;
+    bool taken = false;
+    try {
+        taken = platform_.SendToWorker(JoinPath(state_.sysDir, state_.dllFiles[index]));
+    } catch (...) {
+    }
+    if (!taken) workerTakes_ = false;  // gone: the tool registers the rest
+    return taken;
+}
+
+ProgramId Installer::StartTool(const std::string& name) {
     try {
         // By full path, so no copy of the tool in the program's folder or the
         // current directory can stand in for the system's own.
-        if (!state_.sysDir.empty()) {
-            const std::string parameters = options_.silentRegistration ? "/s " + name : name;
-            program = platform_.StartProgram(
-                {JoinPath(state_.sysDir, kRegistrationTool), parameters, state_.sysDir});
-        }
+        if (state_.sysDir.empty()) return kNoProgram;
+        const std::string parameters = options_.silentRegistration ? "/s " + name : name;
+        return platform_.StartProgram({JoinPath(state_.sysDir, kRegistrationTool), parameters, state_.sysDir});
     } catch (...) {
+        return kNoProgram;
     }
-    if (const int index = IndexOf(name); index >= 0) {
+}
+
+bool Installer::RegisterComponent(const std::string& name) {
+    const int index = IndexOf(name);
+    if (index >= 0 && HandToWorker(index)) {
+        state_.outcomes[index].inWorker = true;
+        Settle(index, Outcome::kRegistering);
+        return true;
+    }
+    const ProgramId program = StartTool(name);
+    if (index >= 0) {
         state_.outcomes[index].program = program;
         Settle(index, program != kNoProgram ? Outcome::kRegistering : Outcome::kLaunchFailed);
     }
     return program != kNoProgram || StepFailed(name, {RegistrationErrorLine(name)});
+}
+
+bool Installer::RegisterAgain(int index, bool workerRunning) {
+    if (index < 0 || index >= kComponentCount) return false;
+    ComponentOutcome& component = state_.outcomes[index];
+    if (component.outcome != Outcome::kRegistering || !component.inWorker) return false;
+    workerTakes_ = workerRunning;
+    if (HandToWorker(index)) return true;
+    component.inWorker = false;
+    component.program = StartTool(state_.dllFiles[index]);
+    if (component.program != kNoProgram) return true;
+    Failed(index, Outcome::kLaunchFailed);
+    return false;
+}
+
+void Installer::WorkerAnswered(int index, const WorkerVerdict& verdict) {
+    if (index < 0 || index >= kComponentCount) return;
+    ComponentOutcome& component = state_.outcomes[index];
+    if (component.outcome != Outcome::kRegistering || !component.inWorker) return;
+    switch (verdict.kind) {
+        case WorkerVerdict::Kind::kRegistered: Settle(index, Outcome::kRegistered); return;
+        case WorkerVerdict::Kind::kNoWorker: return;  // no answer: the caller registers it again
+        default: break;
+    }
+    std::string systemText;
+    if (verdict.kind == WorkerVerdict::Kind::kNotLoaded || verdict.kind == WorkerVerdict::Kind::kFailed) {
+        try {
+            systemText = platform_.ErrorText(verdict.code);
+            // The system's texts name the file as "%1" ("%1 is not a valid
+            // Win32 application.").
+            for (std::size_t at = systemText.find("%1"); at != std::string::npos; at = systemText.find("%1", at)) {
+                systemText.replace(at, 2, state_.dllFiles[index]);
+                at += state_.dllFiles[index].size();
+            }
+        } catch (...) {
+            // The code alone still says it.
+        }
+    }
+    try {
+        component.reason = WorkerReason(verdict, systemText);
+    } catch (...) {
+    }
+    Failed(index, verdict.kind == WorkerVerdict::Kind::kTimedOut ? Outcome::kRegistrationTimedOut
+                                                                 : Outcome::kRegistrationFailed);
 }
 
 void Installer::RebuildFailureLog() {

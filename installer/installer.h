@@ -41,6 +41,11 @@ std::string RegistrationErrorLine(std::string_view name);
 // the file could not be loaded".
 std::string ExitCodeMeaning(std::uint32_t code);
 
+// What the registration worker's failed verdict means, for the log:
+// "DllRegisterServer returned 0x80070005, Access is denied.", with the
+// system's text for the code (`systemText`, omitted when empty).
+std::string WorkerReason(const WorkerVerdict& verdict, std::string_view systemText);
+
 // The component's final result in the window's own words, for a log: a
 // success line without the asterisk (or with it, and why, while the tool had
 // not finished), the copy's error line, or the registration error line with
@@ -56,6 +61,10 @@ bool KeepInstalled(const std::optional<FileVersion>& source,
 struct InstallOptions {
     // Start the registration tool with /s: no pop-up, for runs nobody watches.
     bool silentRegistration = false;
+    // Hand each installed component to the registration worker, which the
+    // caller has started; where the worker cannot take one, the tool
+    // registers it, and every one after it.
+    bool registerInWorker = false;
 };
 
 class Installer {
@@ -75,9 +84,10 @@ public:
     // anyErrors and returns false.
     bool CopyToSystem(const std::string& name);
 
-    // Starts the system's registration tool on the installed component, without
-    // waiting for it. On failure to start it writes an error line, sets
-    // anyErrors and returns false.
+    // Hands the installed component to the registration worker, where the run
+    // has one, or else starts the system's registration tool on it, without
+    // waiting for either. On failure to start the tool it writes an error
+    // line, sets anyErrors and returns false.
     bool RegisterComponent(const std::string& name);
 
     // Installs the components of dllFiles in table order, one result line each.
@@ -95,12 +105,25 @@ public:
     // limit and was ended: a failure.
     void RegistrationTimedOut(int index);
 
+    // The registration worker's verdict on component `index`, handed to it.
+    void WorkerAnswered(int index, const WorkerVerdict& verdict);
+
+    // Component `index`, handed to a worker that was lost before it answered,
+    // goes to a new worker (which the caller started, or false) or else to
+    // the registration tool. False when neither could take it.
+    bool RegisterAgain(int index, bool workerRunning);
+
     // Every component the run has not come to is a failure (the run was left,
     // or could not go on).
     void SkipUnreached();
 
 private:
     FileResult PlaceComponent(const std::string& name);
+    // Hands component `index` to the worker; false when it cannot take it.
+    bool HandToWorker(int index);
+    // Starts the registration tool on the installed component `name`;
+    // kNoProgram when it cannot be started.
+    ProgramId StartTool(const std::string& name);
     // The index of `name` in dllFiles, or -1.
     int IndexOf(std::string_view name) const;
     // Appends `item` to the result list as component `index`'s line.
@@ -118,6 +141,7 @@ private:
     PlatformServices& platform_;
     InstallState& state_;
     InstallOptions options_;
+    bool workerTakes_ = options_.registerInWorker;
 };
 
 }  // namespace tarnwick

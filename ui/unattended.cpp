@@ -1,10 +1,36 @@
 // The unattended run.
 #include "ui/unattended.h"
 
+#include <optional>
+
 #include "installer/installer.h"
 #include "ui/texts.h"
 
 namespace tarnwick {
+namespace {
+
+// The worker's verdict on component `index`. A worker lost on it (a crash, a
+// hang) takes along every file it had not answered: a new worker takes those,
+// or, where none can be started, the registration tool.
+void TakeWorkerVerdict(PlatformServices& platform, Installer& installer, const InstallState& state, int index) {
+    const WorkerVerdict verdict = platform.WaitForWorker(kRegistrationLimit);
+    if (verdict.kind == WorkerVerdict::Kind::kNoWorker) {
+        installer.RegisterAgain(index, false);
+        return;
+    }
+    installer.WorkerAnswered(index, verdict);
+    if (verdict.kind != WorkerVerdict::Kind::kCrashed && verdict.kind != WorkerVerdict::Kind::kTimedOut) return;
+    std::optional<bool> running;  // tried once
+    for (int later = index + 1; later < kComponentCount; ++later) {
+        const ComponentOutcome& component = state.outcomes[later];
+        if (component.outcome != Outcome::kRegistering || !component.inWorker) continue;
+        if (!running) running = platform.StartWorker();
+        installer.RegisterAgain(later, *running);
+        if (!component.inWorker) running = false;
+    }
+}
+
+}  // namespace
 
 int RunUnattended(PlatformServices& platform) {
     const auto report = [&platform](const std::string& text) {
@@ -13,7 +39,14 @@ int RunUnattended(PlatformServices& platform) {
     };
 
     InstallState state;
-    Installer installer(platform, state, {.silentRegistration = true});
+    // Before anything else, so that the worker's start overlaps the copies.
+    bool worker = false;
+    try {
+        worker = platform.StartWorker();
+    } catch (...) {
+        // The registration tool registers them, as in the window.
+    }
+    Installer installer(platform, state, {.silentRegistration = true, .registerInWorker = worker});
     try {
         installer.Prepare();
         report(LogHeader(platform.AppVersionNumbers(), state.sysDir));
@@ -22,7 +55,10 @@ int RunUnattended(PlatformServices& platform) {
         installer.InstallComponents();
         for (int i = 0; i < kComponentCount; ++i) {
             const ComponentOutcome& component = state.outcomes[i];
-            if (component.outcome == Outcome::kRegistering) {
+            if (component.outcome == Outcome::kRegistering && component.inWorker) {
+                TakeWorkerVerdict(platform, installer, state, i);
+            }
+            if (component.outcome == Outcome::kRegistering && !component.inWorker) {
                 const ProgramEnd end = platform.FinishProgram(component.program, kRegistrationLimit);
                 if (end.finished) {
                     installer.RegistrationEnded(component.program, end.exitCode);
@@ -40,6 +76,10 @@ int RunUnattended(PlatformServices& platform) {
         } catch (...) {
         }
         state.anyErrors = true;
+    }
+    try {
+        platform.EndWorker();
+    } catch (...) {
     }
     if (state.anyErrors) report(FailureReport(state.dllFailed) + "\r\n");
     return state.anyErrors ? 1 : 0;

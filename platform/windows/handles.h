@@ -27,6 +27,7 @@ using UniqueMemoryDc = Unique<HDC, ::DeleteDC>;     // from CreateCompatibleDC
 using UniqueWindow = Unique<HWND, ::DestroyWindow>;  // top-level windows; children go with them
 using UniqueArgv = Unique<LPWSTR*, ::LocalFree>;     // CommandLineToArgvW's result
 using UniqueFind = Unique<HANDLE, ::FindClose>;      // FindFirstFileW's result, when valid
+using UniqueLocal = Unique<HLOCAL, ::LocalFree>;     // a buffer FormatMessageW allocated
 
 // A screen device context, released to the screen.
 struct ScreenDcReleaser {

@@ -31,6 +31,36 @@ void PumpWaitingMessages(HWND dialog, RunningPrograms& programs) {
     HandleWaitingMessages(dialog);
 }
 
+int WaitPumpingMessages(std::span<const HANDLE> handles, DWORD startTick, DWORD limitMs) {
+    const DWORD count = static_cast<DWORD>(handles.size());
+    bool quit = false;
+    int quitCode = 0;
+    int signalled = -1;
+    for (;;) {
+        const DWORD elapsed = ::GetTickCount() - startTick;  // wraps safely
+        const DWORD left = limitMs == INFINITE ? INFINITE : elapsed >= limitMs ? 0 : limitMs - elapsed;
+        // Without MWMO_INPUTAVAILABLE: a WM_QUIT kept back must not wake it again.
+        const DWORD woken = ::MsgWaitForMultipleObjects(count, handles.data(), FALSE, left, QS_ALLINPUT);
+        if (woken < WAIT_OBJECT_0 + count) {
+            signalled = static_cast<int>(woken - WAIT_OBJECT_0);
+            break;
+        }
+        if (woken != WAIT_OBJECT_0 + count) break;  // the limit, or a wait that cannot be made
+        MSG message;
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) {
+                quit = true;
+                quitCode = static_cast<int>(message.wParam);
+                continue;
+            }
+            ::TranslateMessage(&message);
+            ::DispatchMessageW(&message);
+        }
+    }
+    if (quit) ::PostQuitMessage(quitCode);
+    return signalled;
+}
+
 void RunMessageLoop(HWND dialog, RunningPrograms& programs) {
     for (;;) {
         const std::vector<HANDLE> handles = programs.WaitHandles();

@@ -6,48 +6,11 @@
 
 #include <algorithm>
 
+#include "platform/windows/message_loop.h"
 #include "platform/windows/unicode.h"
 #include "platform/windows/windows_platform.h"
 
 namespace tarnwick::win {
-namespace {
-
-// Waits for `process` until `limitMs` after `startTick`, handling this thread's
-// messages meanwhile, as the message loop does. A registration that sends a
-// message to every top-level window (a settings change, told with
-// SendMessage(HWND_BROADCAST, ...)) waits for each window's thread, this one's
-// COM window among them: a bare wait would hold it until the limit. A WM_QUIT
-// taken here is posted again once the wait is over.
-bool WaitPumpingMessages(HANDLE process, DWORD startTick, DWORD limitMs) {
-    bool quit = false;
-    int quitCode = 0;
-    bool ended = false;
-    for (;;) {
-        const DWORD elapsed = ::GetTickCount() - startTick;  // wraps safely
-        const DWORD left = elapsed >= limitMs ? 0 : limitMs - elapsed;
-        // Without MWMO_INPUTAVAILABLE: a WM_QUIT kept back must not wake it again.
-        const DWORD woken = ::MsgWaitForMultipleObjects(1, &process, FALSE, left, QS_ALLINPUT);
-        if (woken == WAIT_OBJECT_0) {
-            ended = true;
-            break;
-        }
-        if (woken != WAIT_OBJECT_0 + 1) break;  // the limit, or a wait that cannot be made
-        MSG message;
-        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            if (message.message == WM_QUIT) {
-                quit = true;
-                quitCode = static_cast<int>(message.wParam);
-                continue;
-            }
-            ::TranslateMessage(&message);
-            ::DispatchMessageW(&message);
-        }
-    }
-    if (quit) ::PostQuitMessage(quitCode);
-    return ended;
-}
-
-}  // namespace
 
 ProgramId RunningPrograms::Add(UniqueHandle process, DWORD startTick) {
     const ProgramId id = ++lastId_;
@@ -90,7 +53,8 @@ ProgramEnd RunningPrograms::Finish(ProgramId id, DWORD limitMs) {
     const Program program = std::move(*found);
     programs_.erase(found);
 
-    if (!WaitPumpingMessages(program.process.get(), program.startTick, limitMs)) {
+    const HANDLE process = program.process.get();
+    if (WaitPumpingMessages({&process, 1}, program.startTick, limitMs) != 0) {
         ::TerminateProcess(program.process.get(), ERROR_TIMEOUT);
         ::WaitForSingleObject(program.process.get(), 5000);  // let it go before its file is used again
         return {};

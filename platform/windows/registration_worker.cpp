@@ -1,14 +1,359 @@
-// The registration worker, both sides: not yet built; unattended runs fall
-// back to the registration tool.
+// The registration worker, both sides: the unattended run starts this program
+// once more and hands it every installed file, instead of starting the
+// registration tool once per file. Requests and verdicts go through two
+// anonymous pipes; since those cannot be waited on, a semaphore for each
+// direction counts the records sent, and each side waits on it together with
+// the other process and its own messages.
+//
+// The worker's command line is /registration-worker=R.V.Q.A.P, the hex values
+// of the handles it inherits: the pipe it reads requests from (R), the pipe it
+// writes verdicts to (V), "request ready" (Q), "verdict ready" (A) and its
+// parent's process (P). The first request is a handshake record that names
+// the worker's own process id, which only the run that started it knows.
+// A request is a count of UTF-16 units and the path; a count of 0 means
+// nothing more. A verdict is two uint32: the kind and the code.
+#include <windows.h>
+#include <ole2.h>
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/windows/dll_search.h"
+#include "platform/windows/message_loop.h"
+#include "platform/windows/unicode.h"
 #include "platform/windows/windows_platform.h"
 
 namespace tarnwick::win {
+namespace {
 
-bool WindowsPlatform::StartWorker() { return false; }
-bool WindowsPlatform::SendToWorker(const std::string&) { return false; }
-WorkerVerdict WindowsPlatform::WaitForWorker(std::chrono::milliseconds) { return {}; }
-void WindowsPlatform::EndWorker() {}
-bool WindowsPlatform::ServeAsWorker(const std::string&) { return false; }
-std::string WindowsPlatform::ErrorText(std::uint32_t) { return {}; }
+constexpr std::uint32_t kHandshakeMagic = 0x4B575254;  // "TRWK"
+constexpr DWORD kHandshakeLimitMs = 5000;
+constexpr DWORD kEndLimitMs = 2000;
+constexpr DWORD kKilledLimitMs = 5000;        // for a killed worker to let its files go
+constexpr DWORD kLongestPath = 32767;         // UTF-16 units, the \\?\ form's limit
+constexpr DWORD kPipeSize = 64 * 1024;        // room for every request of a run
+constexpr std::size_t kHandleCount = 5;
+constexpr DWORD kLoadDllDir = 0x00000100;     // LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR
+constexpr DWORD kLoadSystem32 = 0x00000800;   // LOAD_LIBRARY_SEARCH_SYSTEM32
+
+struct Handshake {
+    std::uint32_t magic;
+    std::uint32_t processId;
+};
+
+struct VerdictRecord {
+    std::uint32_t kind;
+    std::uint32_t code;
+};
+
+// Anonymous pipes may hand over less than asked: reads and writes go on
+// until the whole record has passed.
+bool ReadAll(HANDLE pipe, void* data, DWORD size) {
+    auto* at = static_cast<char*>(data);
+    while (size > 0) {
+        DWORD done = 0;
+        if (!::ReadFile(pipe, at, size, &done, nullptr) || done == 0) return false;
+        at += done;
+        size -= done;
+    }
+    return true;
+}
+
+bool WriteAll(HANDLE pipe, const void* data, DWORD size) {
+    const auto* at = static_cast<const char*>(data);
+    while (size > 0) {
+        DWORD done = 0;
+        if (!::WriteFile(pipe, at, size, &done, nullptr) || done == 0) return false;
+        at += done;
+        size -= done;
+    }
+    return true;
+}
+
+std::wstring Hex(HANDLE handle) {
+    static constexpr wchar_t kDigits[] = L"0123456789abcdef";
+    auto value = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(handle));
+    std::wstring text;
+    do {
+        text.insert(text.begin(), kDigits[value & 0xF]);
+        value >>= 4;
+    } while (value != 0);
+    return text;
+}
+
+// The handles in the switch's value, each 1 to 8 hex digits and not zero,
+// separated by dots, nothing else; false for anything else.
+bool ParseHandles(const std::string& value, std::array<HANDLE, kHandleCount>& handles) {
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < kHandleCount; ++i) {
+        if (i > 0) {
+            if (at >= value.size() || value[at] != '.') return false;
+            ++at;
+        }
+        std::uint32_t number = 0;
+        std::size_t digits = 0;
+        for (; at < value.size() && value[at] != '.'; ++at, ++digits) {
+            const char c = value[at];
+            const int digit = c >= '0' && c <= '9'   ? c - '0'
+                              : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                              : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                     : -1;
+            if (digit < 0 || digits == 8) return false;
+            number = number << 4 | static_cast<std::uint32_t>(digit);
+        }
+        if (digits == 0 || number == 0) return false;
+        handles[i] = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(number));
+    }
+    return at == value.size();
+}
+
+// The flags that load a component with its own folder, then the system
+// directory, searched for the DLLs it imports, never this program's folder.
+// Windows without the LOAD_LIBRARY_SEARCH_* flags has the altered search
+// order, which starts in the component's folder and leaves the program's out.
+DWORD ComponentLoadFlags() {
+    const bool searchFlags = Lookup<SetDefaultDllDirectoriesFunction>(
+                                 ::GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories") != nullptr;
+    return searchFlags ? kLoadDllDir | kLoadSystem32 : LOAD_WITH_ALTERED_SEARCH_PATH;
+}
+
+// Registers the component at `path` as the registration tool does.
+VerdictRecord Register(const std::wstring& path, DWORD flags) {
+    using Kind = WorkerVerdict::Kind;
+    const UniqueModule component(::LoadLibraryExW(path.c_str(), nullptr, flags));
+    if (!component) return {static_cast<std::uint32_t>(Kind::kNotLoaded), ::GetLastError()};
+    using Entry = HRESULT(STDAPICALLTYPE*)();
+    const auto entry = Lookup<Entry>(component.get(), "DllRegisterServer");
+    if (!entry) return {static_cast<std::uint32_t>(Kind::kNoEntry), 0};
+    const HRESULT result = entry();
+    if (FAILED(result)) return {static_cast<std::uint32_t>(Kind::kFailed), static_cast<std::uint32_t>(result)};
+    return {static_cast<std::uint32_t>(Kind::kRegistered), static_cast<std::uint32_t>(result)};
+}
+
+// A component that crashes ends the worker at once with the exception's code
+// as its exit code, for the parent to report: no debugger, no box.
+LONG WINAPI EndOnCrash(EXCEPTION_POINTERS* exception) {
+    ::TerminateProcess(::GetCurrentProcess(), exception->ExceptionRecord->ExceptionCode);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
+UniqueHandle NewSemaphore(SECURITY_ATTRIBUTES* inherited) {
+    return UniqueHandle(::CreateSemaphoreW(inherited, 0, 0x7FFFFFFF, nullptr));
+}
+
+bool NotInherited(HANDLE handle) { return ::SetHandleInformation(handle, HANDLE_FLAG_INHERIT, 0) != FALSE; }
+
+}  // namespace
+
+WindowsPlatform::~WindowsPlatform() { EndWorker(); }
+
+void WindowsPlatform::KillWorker() {
+    if (!worker_) return;
+    ::TerminateProcess(worker_->process.get(), ERROR_TIMEOUT);
+    ::WaitForSingleObject(worker_->process.get(), kKilledLimitMs);
+    worker_.reset();
+}
+
+bool WindowsPlatform::StartWorker() {
+    if (worker_ && worker_->pending == 0) {
+        EndWorker();
+    } else {
+        KillWorker();
+    }
+    std::wstring program = workerProgram_;
+    if (program.empty()) {
+        wchar_t path[MAX_PATH];
+        const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+        if (length == 0 || length >= MAX_PATH) return false;
+        program.assign(path, length);
+    }
+    const std::wstring system = Widen(SystemDirectory());
+    if (system.empty()) return false;
+
+    // Only the worker's ends and the counts are made inheritable; the
+    // parent's ends stay here, so that a worker gone breaks the pipes.
+    SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
+    HANDLE requestRead = nullptr, requestWrite = nullptr, verdictRead = nullptr, verdictWrite = nullptr;
+    if (!::CreatePipe(&requestRead, &requestWrite, nullptr, kPipeSize)) return false;
+    UniqueHandle workerRequests(requestRead);
+    Worker worker;
+    worker.requests.reset(requestWrite);
+    if (!::CreatePipe(&verdictRead, &verdictWrite, nullptr, kPipeSize)) return false;
+    worker.verdicts.reset(verdictRead);
+    UniqueHandle workerVerdicts(verdictWrite);
+    worker.requestReady = NewSemaphore(&inherited);
+    worker.verdictReady = NewSemaphore(&inherited);
+    HANDLE parent = nullptr;
+    if (!worker.requestReady || !worker.verdictReady ||
+        !::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentProcess(), ::GetCurrentProcess(), &parent,
+                           SYNCHRONIZE, TRUE, 0)) {
+        return false;
+    }
+    const UniqueHandle parentForWorker(parent);
+    if (!::SetHandleInformation(workerRequests.get(), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT) ||
+        !::SetHandleInformation(workerVerdicts.get(), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT)) {
+        return false;
+    }
+
+    std::wstring commandLine = L"\"" + program + L"\" /registration-worker=" + Hex(workerRequests.get()) +
+                               L"." + Hex(workerVerdicts.get()) + L"." + Hex(worker.requestReady.get()) +
+                               L"." + Hex(worker.verdictReady.get()) + L"." + Hex(parent);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_FORCEOFFFEEDBACK;  // no busy cursor either
+    startup.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION started{};
+    const BOOL ok = ::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                     system.c_str(), &startup, &started);
+    // Programs started later (the registration tool) inherit none of them.
+    NotInherited(worker.requestReady.get());
+    NotInherited(worker.verdictReady.get());
+    if (!ok) return false;
+    ::CloseHandle(started.hThread);
+    worker.process.reset(started.hProcess);
+    worker.processId = started.dwProcessId;
+
+    const Handshake handshake{kHandshakeMagic, worker.processId};
+    if (!WriteAll(worker.requests.get(), &handshake, sizeof handshake) ||
+        !::ReleaseSemaphore(worker.requestReady.get(), 1, nullptr)) {
+        worker_ = std::move(worker);
+        KillWorker();
+        return false;
+    }
+    worker_ = std::move(worker);
+    return true;
+}
+
+bool WindowsPlatform::SendToWorker(const std::string& path) {
+    if (!worker_) return false;
+    const std::wstring file = FileSystemPath(path);
+    if (file.empty() || file.size() > kLongestPath) return false;
+    const auto length = static_cast<std::uint32_t>(file.size());
+    // Counted before it is written: a request longer than the pipe holds is
+    // written only as the worker reads it.
+    if (!::ReleaseSemaphore(worker_->requestReady.get(), 1, nullptr)) return false;
+    if (!WriteAll(worker_->requests.get(), &length, sizeof length) ||
+        !WriteAll(worker_->requests.get(), file.data(), length * sizeof(wchar_t))) {
+        // A request cut short cannot be taken back: the worker is lost.
+        KillWorker();
+        return false;
+    }
+    ++worker_->pending;
+    return true;
+}
+
+WorkerVerdict WindowsPlatform::WaitForWorker(std::chrono::milliseconds limit) {
+    using Kind = WorkerVerdict::Kind;
+    if (!worker_ || worker_->pending == 0) return {Kind::kNoWorker, 0};
+    const DWORD startTick = ::GetTickCount();
+    const auto limitMs = static_cast<DWORD>(limit.count() < 0 ? 0 : limit.count());
+    // The verdict first: a worker that answered and then ended still answered.
+    const std::array<HANDLE, 2> waited = {worker_->verdictReady.get(), worker_->process.get()};
+    const int woken = WaitPumpingMessages(waited, startTick, limitMs);
+    if (woken == 0) {
+        VerdictRecord record{};
+        if (ReadAll(worker_->verdicts.get(), &record, sizeof record) &&
+            record.kind <= static_cast<std::uint32_t>(Kind::kFailed)) {
+            --worker_->pending;
+            return {static_cast<Kind>(record.kind), record.code};
+        }
+        // A verdict that cannot be read or makes no sense: the worker is broken.
+        KillWorker();
+        return {Kind::kCrashed, ERROR_INVALID_DATA};
+    }
+    if (woken == 1) {
+        DWORD code = 0;
+        if (!::GetExitCodeProcess(worker_->process.get(), &code)) code = ::GetLastError();
+        worker_.reset();
+        return {Kind::kCrashed, code};
+    }
+    KillWorker();
+    return {Kind::kTimedOut, 0};
+}
+
+void WindowsPlatform::EndWorker() {
+    if (!worker_) return;
+    const std::uint32_t nothingMore = 0;
+    if (::ReleaseSemaphore(worker_->requestReady.get(), 1, nullptr) &&
+        WriteAll(worker_->requests.get(), &nothingMore, sizeof nothingMore)) {
+        const HANDLE process = worker_->process.get();
+        if (WaitPumpingMessages({&process, 1}, ::GetTickCount(), kEndLimitMs) == 0) {
+            worker_.reset();
+            return;
+        }
+    }
+    KillWorker();
+}
+
+bool WindowsPlatform::ServeAsWorker(const std::string& handshake) {
+    std::array<HANDLE, kHandleCount> handles{};
+    if (!ParseHandles(handshake, handles)) return false;
+    const auto [requests, verdicts, requestReady, verdictReady, parent] = handles;
+    // Each must be what the parent hands over: the pipes pipes, the parent
+    // alive, no verdict counted yet.
+    if (::GetFileType(requests) != FILE_TYPE_PIPE || ::GetFileType(verdicts) != FILE_TYPE_PIPE ||
+        ::WaitForSingleObject(verdictReady, 0) != WAIT_TIMEOUT || ::WaitForSingleObject(parent, 0) != WAIT_TIMEOUT) {
+        return false;
+    }
+    // The handshake is written before it is counted, so it is there to be
+    // peeked at: a pipe that holds nothing must not block the read.
+    if (::WaitForSingleObject(requestReady, kHandshakeLimitMs) != WAIT_OBJECT_0) return false;
+    DWORD available = 0;
+    Handshake received{};
+    if (!::PeekNamedPipe(requests, nullptr, 0, nullptr, &available, nullptr) || available < sizeof received ||
+        !ReadAll(requests, &received, sizeof received) || received.magic != kHandshakeMagic ||
+        received.processId != ::GetCurrentProcessId()) {
+        return false;
+    }
+
+    ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+    ::SetUnhandledExceptionFilter(EndOnCrash);
+    // S_FALSE on the apartment the program's start already entered.
+    const bool ole = SUCCEEDED(::OleInitialize(nullptr));
+    const std::wstring system = Widen(SystemDirectory());
+    if (!system.empty()) ::SetCurrentDirectoryW(system.c_str());
+    const DWORD flags = ComponentLoadFlags();
+
+    const std::array<HANDLE, 2> waited = {requestReady, parent};
+    std::wstring path;
+    for (;;) {
+        if (WaitPumpingMessages(waited, ::GetTickCount(), INFINITE) != 0) break;  // the parent is gone
+        std::uint32_t length = 0;
+        if (!ReadAll(requests, &length, sizeof length) || length == 0 || length > kLongestPath) break;
+        path.assign(length, L'\0');
+        if (!ReadAll(requests, path.data(), length * sizeof(wchar_t))) break;
+        const VerdictRecord verdict = Register(path, flags);
+        if (!WriteAll(verdicts, &verdict, sizeof verdict) || !::ReleaseSemaphore(verdictReady, 1, nullptr)) break;
+    }
+    if (ole) ::OleUninitialize();
+    return true;
+}
+
+std::string WindowsPlatform::ErrorText(std::uint32_t code) {
+    const auto format = [](DWORD message) {
+        wchar_t* buffer = nullptr;
+        const DWORD length = ::FormatMessageW(
+            FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr,
+            message, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+        const UniqueLocal owned(buffer);
+        return length && buffer ? std::wstring(buffer, length) : std::wstring();
+    };
+    std::wstring text = format(code);
+    // HRESULT_FROM_WIN32's codes are often not in the table themselves.
+    if (text.empty() && (code & 0xFFFF0000u) == 0x80070000u) text = format(code & 0xFFFFu);
+    // On one line: the line breaks inside become spaces, those at the end go.
+    std::wstring line;
+    for (const wchar_t c : text) {
+        if (c == L'\r' || c == L'\n') {
+            if (!line.empty() && line.back() != L' ') line += L' ';
+        } else {
+            line += c;
+        }
+    }
+    while (!line.empty() && (line.back() == L' ' || line.back() == L'\t')) line.pop_back();
+    return Narrow(line);
+}
 
 }  // namespace tarnwick::win

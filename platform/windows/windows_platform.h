@@ -5,6 +5,9 @@
 
 #include <windows.h>
 
+#include <optional>
+#include <string>
+
 #include "installer/platform_services.h"
 #include "platform/windows/handles.h"
 #include "platform/windows/programs.h"
@@ -28,6 +31,11 @@ bool IsProtectedBy(SfcIsFileProtectedFunction isProtected, const std::string& pa
 
 class WindowsPlatform final : public PlatformServices {
 public:
+    WindowsPlatform() = default;
+    ~WindowsPlatform() override;  // ends a registration worker still running
+    WindowsPlatform(const WindowsPlatform&) = delete;
+    WindowsPlatform& operator=(const WindowsPlatform&) = delete;
+
     // `window` is not owned; pass nullptr when it is destroyed.
     void AttachWindow(MainWindow* window) { window_ = window; }
 
@@ -64,7 +72,28 @@ public:
     // The started programs that have not been reported ended yet.
     RunningPrograms& programs() { return programs_; }
 
+    // The program StartWorker starts as the registration worker (a full
+    // path); empty, as by default, for this very program.
+    void SetWorkerProgram(std::wstring program) { workerProgram_ = std::move(program); }
+
 private:
+    // A running registration worker, as its parent holds it: the process,
+    // the parent's ends of the two pipes, the two counts, and how many files
+    // handed over still wait for a verdict.
+    struct Worker {
+        UniqueHandle process;
+        DWORD processId = 0;
+        UniqueHandle requests;      // written: each file to register
+        UniqueHandle verdicts;      // read: each verdict, in the order handed
+        UniqueHandle requestReady;  // released for each request
+        UniqueHandle verdictReady;  // released by the worker for each verdict
+        std::size_t pending = 0;
+    };
+    // Ends the worker at once, if any, and forgets it.
+    void KillWorker();
+
+    std::wstring workerProgram_;
+    std::optional<Worker> worker_;
     MainWindow* window_ = nullptr;
     RunningPrograms programs_;
     UniqueHandle log_;
