@@ -227,7 +227,7 @@ bool WindowsPlatform::StartWorker() {
 }
 
 bool WindowsPlatform::SendToWorker(const std::string& path) {
-    if (!worker_) return false;
+    if (!worker_ || worker_->lost) return false;
     const std::wstring file = FileSystemPath(path);
     if (file.empty() || file.size() > kLongestPath) return false;
     const auto length = static_cast<std::uint32_t>(file.size());
@@ -236,8 +236,15 @@ bool WindowsPlatform::SendToWorker(const std::string& path) {
     if (!::ReleaseSemaphore(worker_->requestReady.get(), 1, nullptr)) return false;
     if (!WriteAll(worker_->requests.get(), &length, sizeof length) ||
         !WriteAll(worker_->requests.get(), file.data(), length * sizeof(wchar_t))) {
-        // A request cut short cannot be taken back: the worker is lost.
-        KillWorker();
+        // A request cut short cannot be taken back: the worker is lost. Most
+        // often it has crashed on a file handed earlier; the verdicts it gave
+        // before stay in their pipe, to be read in order, then the crash.
+        worker_->lost = true;
+        if (::WaitForSingleObject(worker_->process.get(), 0) != WAIT_OBJECT_0) {
+            ::TerminateProcess(worker_->process.get(), ERROR_TIMEOUT);
+            ::WaitForSingleObject(worker_->process.get(), kKilledLimitMs);
+            worker_->endedHere = true;
+        }
         return false;
     }
     ++worker_->pending;
@@ -266,7 +273,9 @@ WorkerVerdict WindowsPlatform::WaitForWorker(std::chrono::milliseconds limit) {
     if (woken == 1) {
         DWORD code = 0;
         if (!::GetExitCodeProcess(worker_->process.get(), &code)) code = ::GetLastError();
+        const bool endedHere = worker_->endedHere;
         worker_.reset();
+        if (endedHere) return {Kind::kNoWorker, 0};  // its files are registered again
         return {Kind::kCrashed, code};
     }
     KillWorker();

@@ -88,6 +88,11 @@ private:
         UniqueHandle requestReady;  // released for each request
         UniqueHandle verdictReady;  // released by the worker for each verdict
         std::size_t pending = 0;
+        // A request could not be written: nothing more is handed over, but
+        // the verdicts already given are still read. endedHere: it was still
+        // running and was ended for it, so no crash is its files' fault.
+        bool lost = false;
+        bool endedHere = false;
     };
     // Ends the worker at once, if any, and forgets it.
     void KillWorker();

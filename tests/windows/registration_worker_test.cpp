@@ -110,6 +110,21 @@ TEST_F(WorkerTest, ACrashOrAHangEndsTheWorkerAndANewOneServesTheRest) {
     // Leaving the platform ends it too.
 }
 
+TEST_F(WorkerTest, VerdictsGivenBeforeACrashSurviveAFileHandedAfterIt) {
+    // An unattended run hands over each file as soon as it is copied, so the
+    // worker may crash while files are still being handed; those it answered
+    // before must still be told, and the crash must be the crashing file's.
+    ASSERT_TRUE(platform_.StartWorker());
+    ASSERT_TRUE(platform_.SendToWorker(FixturePath(L"VERSIONED.DLL")));
+    ASSERT_TRUE(platform_.SendToWorker(FixturePath(L"CRASHES.DLL")));
+    for (int i = 0; i < 200 && RunningWorkers() > 0; ++i) ::Sleep(50);
+    ASSERT_EQ(RunningWorkers(), 0) << "the worker did not crash";
+    EXPECT_FALSE(platform_.SendToWorker(FixturePath(L"VERSIONED.DLL")));  // it is gone
+    ExpectVerdict(platform_.WaitForWorker(kAmple), Kind::kRegistered, 0, "answered before the crash");
+    ExpectVerdict(platform_.WaitForWorker(kAmple), Kind::kCrashed, EXCEPTION_ACCESS_VIOLATION, "the crash");
+    EXPECT_EQ(platform_.WaitForWorker(kAmple).kind, Kind::kNoWorker);
+}
+
 TEST_F(WorkerTest, NoWorkerIsLeftWhenThePlatformGoes) {
     {
         WindowsPlatform platform;
