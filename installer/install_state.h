@@ -38,7 +38,8 @@ struct ComponentOutcome {
     std::uint32_t exitCode = 0;      // with kRegistrationFailed
     int line = -1;                   // its item in lstProgress; -1 before it has one
     FileResult copyResult = FileResult::kOk;  // with kCopyFailed: why
-    bool inWorker = false;   // handed to the registration worker, not to the tool
+    bool inWorker = false;   // for the registration worker, not the tool
+    bool handed = false;     // with inWorker: the worker running now has it
     std::string reason;      // a failed registration in the worker: what went wrong
 };
 

@@ -240,8 +240,10 @@ ProgramId Installer::StartTool(const std::string& name) {
 
 bool Installer::RegisterComponent(const std::string& name) {
     const int index = IndexOf(name);
-    if (index >= 0 && HandToWorker(index)) {
+    if (index >= 0 && options_.registerInWorker) {
+        // Not handed over (the worker is gone): the run hands it to a new one.
         state_.outcomes[index].inWorker = true;
+        state_.outcomes[index].handed = HandToWorker(index);
         Settle(index, Outcome::kRegistering);
         return true;
     }
@@ -258,12 +260,20 @@ bool Installer::RegisterAgain(int index, bool workerRunning) {
     ComponentOutcome& component = state_.outcomes[index];
     if (component.outcome != Outcome::kRegistering || !component.inWorker) return false;
     workerTakes_ = workerRunning;
-    if (HandToWorker(index)) return true;
+    component.handed = HandToWorker(index);
+    if (component.handed) return true;
     component.inWorker = false;
     component.program = StartTool(state_.dllFiles[index]);
     if (component.program != kNoProgram) return true;
     Failed(index, Outcome::kLaunchFailed);
     return false;
+}
+
+void Installer::WorkerLostAfter(int index) {
+    for (int later = index + 1; later < kComponentCount; ++later) {
+        ComponentOutcome& component = state_.outcomes[later];
+        if (component.outcome == Outcome::kRegistering && component.inWorker) component.handed = false;
+    }
 }
 
 void Installer::WorkerAnswered(int index, const WorkerVerdict& verdict) {

@@ -85,7 +85,8 @@ public:
     bool CopyToSystem(const std::string& name);
 
     // Hands the installed component to the registration worker, where the run
-    // has one, or else starts the system's registration tool on it, without
+    // has one (should the worker not take it, the run hands it to a new one
+    // later), or else starts the system's registration tool on it, without
     // waiting for either. On failure to start the tool it writes an error
     // line, sets anyErrors and returns false.
     bool RegisterComponent(const std::string& name);
@@ -108,9 +109,14 @@ public:
     // The registration worker's verdict on component `index`, handed to it.
     void WorkerAnswered(int index, const WorkerVerdict& verdict);
 
-    // Component `index`, handed to a worker that was lost before it answered,
-    // goes to a new worker (which the caller started, or false) or else to
-    // the registration tool. False when neither could take it.
+    // The worker that had the components after `index` is gone: they are
+    // to be handed over again.
+    void WorkerLostAfter(int index);
+
+    // Component `index`, meant for a worker that does not have it (it was
+    // lost, or never took it), goes to the worker running now (which the
+    // caller started, or false for none) or else to the registration tool.
+    // False when neither could take it.
     bool RegisterAgain(int index, bool workerRunning);
 
     // Every component the run has not come to is a failure (the run was left,

@@ -1,32 +1,41 @@
 // The unattended run.
 #include "ui/unattended.h"
 
-#include <optional>
-
 #include "installer/installer.h"
 #include "ui/texts.h"
 
 namespace tarnwick {
 namespace {
 
+// Hands every component from `from` on that no worker has to a new worker,
+// or, where none can be started, to the registration tool.
+void HandOverAgain(PlatformServices& platform, Installer& installer, const InstallState& state, int from) {
+    bool running = platform.StartWorker();
+    for (int later = from; later < kComponentCount; ++later) {
+        const ComponentOutcome& component = state.outcomes[later];
+        if (component.outcome != Outcome::kRegistering || !component.inWorker || component.handed) continue;
+        installer.RegisterAgain(later, running);
+        if (!component.inWorker) running = false;
+    }
+}
+
 // The worker's verdict on component `index`. A worker lost on it (a crash, a
-// hang) takes along every file it had not answered: a new worker takes those,
-// or, where none can be started, the registration tool.
+// hang) takes along every file it had not answered, and one that would not
+// take a file any more has none after it: a new worker takes those, or,
+// where none can be started, the registration tool.
 void TakeWorkerVerdict(PlatformServices& platform, Installer& installer, const InstallState& state, int index) {
+    const ComponentOutcome& component = state.outcomes[index];
+    if (!component.handed) HandOverAgain(platform, installer, state, index);
+    if (component.outcome != Outcome::kRegistering || !component.inWorker) return;
     const WorkerVerdict verdict = platform.WaitForWorker(kRegistrationLimit);
     if (verdict.kind == WorkerVerdict::Kind::kNoWorker) {
+        installer.WorkerLostAfter(index);
         installer.RegisterAgain(index, false);
         return;
     }
     installer.WorkerAnswered(index, verdict);
-    if (verdict.kind != WorkerVerdict::Kind::kCrashed && verdict.kind != WorkerVerdict::Kind::kTimedOut) return;
-    std::optional<bool> running;  // tried once
-    for (int later = index + 1; later < kComponentCount; ++later) {
-        const ComponentOutcome& component = state.outcomes[later];
-        if (component.outcome != Outcome::kRegistering || !component.inWorker) continue;
-        if (!running) running = platform.StartWorker();
-        installer.RegisterAgain(later, *running);
-        if (!component.inWorker) running = false;
+    if (verdict.kind == WorkerVerdict::Kind::kCrashed || verdict.kind == WorkerVerdict::Kind::kTimedOut) {
+        installer.WorkerLostAfter(index);
     }
 }
 

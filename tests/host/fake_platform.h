@@ -66,6 +66,7 @@ public:
     // time-out loses the worker with every file it had not answered.
     bool workerStarts = false;
     int workerStartsLeft = 1000;  // later starts fail
+    int workerTakesLeft = 1000;   // the first worker's later hand-overs fail, as to one that has died
     std::map<std::string, WorkerVerdict> workerVerdicts;
     bool workerRunning = false;
     std::vector<std::string> workerQueue;  // handed over, not yet answered
@@ -122,13 +123,14 @@ public:
 
     bool StartWorker() override {
         Record("worker start");
+        if (Count("worker start") > 1) workerTakesLeft = 1000;  // a new worker takes all
         workerQueue.clear();
         workerRunning = workerStarts && workerStartsLeft-- > 0;
         return workerRunning;
     }
     bool SendToWorker(const std::string& path) override {
         Record("worker take " + path);
-        if (!workerRunning) return false;
+        if (!workerRunning || workerTakesLeft-- <= 0) return false;
         workerQueue.push_back(path);
         return true;
     }

@@ -95,6 +95,21 @@ TEST_F(WorkerRunTest, AWorkerLostToACrashOrAHangIsReplacedForTheRest) {
         "Files that failed to be registered:\r\n\r\n-   COMDLG32.OCX\r\n-   TABCTL32.OCX\r\n"));
 }
 
+TEST_F(WorkerRunTest, FilesTheDeadWorkerWouldNotTakeGoToANewWorker) {
+    // The worker crashes on COMDLG32.OCX while the copies go on: from
+    // MSINET.OCX on it takes nothing more.
+    platform.workerVerdicts["COMDLG32.OCX"] = {Kind::kCrashed, 0xC0000005};
+    platform.workerTakesLeft = 3;
+    EXPECT_EQ(Run({"/S"}), 1);
+    const std::vector<std::string> lines = Lines();
+    EXPECT_EQ(lines[1], "Error registering \"COMDLG32.OCX\": DllRegisterServer crashed, exception 0xC0000005");
+    for (int i : {0, 2, 3, 4, 5, 6, 7, 8}) EXPECT_TRUE(lines[i].ends_with(" registered successfully.")) << lines[i];
+    EXPECT_EQ(platform.Count("worker start"), 2);
+    EXPECT_EQ(platform.Count("worker take C:\\WINDOWS\\system32\\COMCTL32.OCX"), 2);  // lost with the crash
+    EXPECT_EQ(platform.Count("worker take C:\\WINDOWS\\system32\\MSINET.OCX"), 2);    // refused, then taken
+    EXPECT_EQ(platform.Count("start "), 0);
+}
+
 TEST_F(WorkerRunTest, WhereNoWorkerCanBeHadTheToolRegisters) {
     // The first worker is lost on MSINET.OCX and no new one starts: the tool
     // registers the rest, each waited for.
