@@ -2,6 +2,7 @@
 // learning its end without a thread.
 #include "platform/windows/programs.h"
 
+#include <objbase.h>
 #include <shellapi.h>
 
 #include <algorithm>
@@ -64,7 +65,14 @@ ProgramEnd RunningPrograms::Finish(ProgramId id, DWORD limitMs) {
     return {true, code};
 }
 
+void WindowsPlatform::BeginComApartment() {
+    if (comBegun_) return;
+    comBegun_ = true;
+    comOk_ = SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE));
+}
+
 ProgramId WindowsPlatform::StartProgram(const ProgramLaunch& launch) {
+    BeginComApartment();
     const std::wstring file = Widen(launch.program);
     const std::wstring arguments = Widen(launch.parameters);
     const std::wstring folder = Widen(launch.workingDirectory);

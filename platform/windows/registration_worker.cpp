@@ -147,7 +147,10 @@ bool NotInherited(HANDLE handle) { return ::SetHandleInformation(handle, HANDLE_
 
 }  // namespace
 
-WindowsPlatform::~WindowsPlatform() { EndWorker(); }
+WindowsPlatform::~WindowsPlatform() {
+    EndWorker();
+    if (comOk_) ::CoUninitialize();
+}
 
 void WindowsPlatform::KillWorker() {
     if (!worker_) return;

@@ -217,8 +217,11 @@ bool IsProtectedBy(SfcIsFileProtectedFunction isProtected, const std::string& pa
 bool WindowsPlatform::IsProtectedFile(const std::string& path) {
     // Windows Resource Protection's own answer, from the system's sfc.dll
     // (Windows 2000 and later).
-    const UniqueModule sfc(LoadSystemDll(L"sfc.dll"));
-    return IsProtectedBy(Lookup<SfcIsFileProtectedFunction>(sfc.get(), "SfcIsFileProtected"), path);
+    if (!sfcLoaded_) {
+        sfc_.reset(LoadSystemDll(L"sfc.dll"));
+        sfcLoaded_ = true;
+    }
+    return IsProtectedBy(Lookup<SfcIsFileProtectedFunction>(sfc_.get(), "SfcIsFileProtected"), path);
 }
 
 void WindowsPlatform::RemoveLeftoverTemporaryFiles(const std::string& folder) {

@@ -97,6 +97,16 @@ private:
     // Ends the worker at once, if any, and forgets it.
     void KillWorker();
 
+    // COM for the shell's sake, begun by the first StartProgram and held for
+    // the life of the platform: a run that starts no program (one with a
+    // registration worker, or the worker itself) starts sooner without it.
+    void BeginComApartment();
+    bool comBegun_ = false;
+    bool comOk_ = false;
+    // sfc.dll, loaded by the first protection query and kept for the rest.
+    UniqueModule sfc_;
+    bool sfcLoaded_ = false;
+
     std::wstring workerProgram_;
     std::optional<Worker> worker_;
     MainWindow* window_ = nullptr;

@@ -5,7 +5,6 @@
 // run could not go on), 2 for a command line that was not understood.
 #include <windows.h>
 #include <commctrl.h>
-#include <objbase.h>
 #include <shellapi.h>
 
 #include <string>
@@ -24,7 +23,8 @@ namespace {
 
 // The manifest asks for Common Controls 6, which also serves the standard
 // controls' window classes; Windows XP registers them only once comctl32 is
-// loaded. By name, not path: the manifest steers the name to the side-by-side
+// loaded. Only the window needs them: a run without one (and its
+// registration worker) starts sooner without. By name, not path: the manifest steers the name to the side-by-side
 // copy. It stays loaded for the life of the program.
 void LoadCommonControls() {
     using InitControls = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
@@ -35,15 +35,6 @@ void LoadCommonControls() {
     const INITCOMMONCONTROLSEX classes{sizeof(INITCOMMONCONTROLSEX), kStandardClasses};
     init(&classes);
 }
-
-// COM for the shell's sake, held for the life of the program.
-struct ComApartment {
-    ComApartment() : ok(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {}
-    ~ComApartment() {
-        if (ok) ::CoUninitialize();
-    }
-    bool ok;
-};
 
 // The arguments after the program's name, split as the system splits them.
 std::vector<std::string> Arguments() {
@@ -60,6 +51,7 @@ int Run(HINSTANCE instance, tarnwick::win::WindowsPlatform& platform, const tarn
     using namespace tarnwick;
     if (const std::optional<int> done = RunCommandLine(platform, commandLine)) return *done;
 
+    LoadCommonControls();
     frmMain form(platform, !commandLine.logPath.empty());
     // The registration tools' ends reach the form as events, like clicks.
     platform.programs().SetSink([&form](ProgramId program, DWORD code) { form.ProgramEnded(program, code); });
@@ -84,9 +76,7 @@ int Run(HINSTANCE instance, tarnwick::win::WindowsPlatform& platform, const tarn
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     tarnwick::win::LoadDllsOnlyFromTheSystemDirectory();
-    LoadCommonControls();
     using namespace tarnwick;
-    ComApartment com;
     win::WindowsPlatform platform;
     std::optional<bool> quiet;  // known once the command line is read
     try {
