@@ -7,10 +7,19 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "installer/pe_image.h"
 #include "installer/platform_services.h"
 
 namespace tarnwick {
+
+// The bytes of one file, read in small pieces.
+class ByteSource {
+public:
+    virtual ~ByteSource() = default;
+    virtual std::uint64_t Size() const = 0;
+    // Reads exactly `size` bytes at `offset` (never past Size()); false when
+    // they cannot be read.
+    virtual bool Read(std::uint64_t offset, std::uint8_t* buffer, std::size_t size) = 0;
+};
 
 struct VersionResource {
     enum class Status {
