@@ -1,6 +1,8 @@
 // The message loop and the event pump.
 #include "platform/windows/message_loop.h"
 
+#include <optional>
+
 namespace tarnwick::win {
 namespace {
 
@@ -11,30 +13,32 @@ void Dispatch(HWND dialog, MSG& message) {
     }
 }
 
-// Handles the waiting messages; false once WM_QUIT has been taken.
-bool HandleWaitingMessages(HWND dialog) {
+// Handles every waiting message. A WM_QUIT taken from the queue is not
+// posted again here: its exit code is returned, for the caller to post when
+// it is done waiting.
+std::optional<int> HandleWaitingMessages(HWND dialog) {
+    std::optional<int> quit;
     MSG message;
     while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
         if (message.message == WM_QUIT) {
-            ::PostQuitMessage(static_cast<int>(message.wParam));
-            return false;
+            quit = static_cast<int>(message.wParam);
+            continue;
         }
         Dispatch(dialog, message);
     }
-    return true;
+    return quit;
 }
 
 }  // namespace
 
 void PumpWaitingMessages(HWND dialog, RunningPrograms& programs) {
     programs.DeliverEnded();
-    HandleWaitingMessages(dialog);
+    if (const std::optional<int> quit = HandleWaitingMessages(dialog)) ::PostQuitMessage(*quit);
 }
 
 int WaitPumpingMessages(std::span<const HANDLE> handles, DWORD startTick, DWORD limitMs) {
     const DWORD count = static_cast<DWORD>(handles.size());
-    bool quit = false;
-    int quitCode = 0;
+    std::optional<int> quit;
     int signalled = -1;
     for (;;) {
         const DWORD elapsed = ::GetTickCount() - startTick;  // wraps safely
@@ -46,18 +50,9 @@ int WaitPumpingMessages(std::span<const HANDLE> handles, DWORD startTick, DWORD 
             break;
         }
         if (woken != WAIT_OBJECT_0 + count) break;  // the limit, or a wait that cannot be made
-        MSG message;
-        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            if (message.message == WM_QUIT) {
-                quit = true;
-                quitCode = static_cast<int>(message.wParam);
-                continue;
-            }
-            ::TranslateMessage(&message);
-            ::DispatchMessageW(&message);
-        }
+        if (const std::optional<int> taken = HandleWaitingMessages(nullptr)) quit = taken;
     }
-    if (quit) ::PostQuitMessage(quitCode);
+    if (quit) ::PostQuitMessage(*quit);
     return signalled;
 }
 
@@ -74,7 +69,10 @@ void RunMessageLoop(HWND dialog, RunningPrograms& programs) {
             programs.DeliverEnded();
             continue;
         }
-        if (!HandleWaitingMessages(dialog)) return;
+        if (const std::optional<int> quit = HandleWaitingMessages(dialog)) {
+            ::PostQuitMessage(*quit);  // for whoever pumps next
+            return;
+        }
     }
 }
 

@@ -13,6 +13,12 @@
 
 namespace tarnwick::win {
 
+void EndOverrunProgram(HANDLE process) {
+    constexpr DWORD kGoneLimitMs = 5000;
+    ::TerminateProcess(process, ERROR_TIMEOUT);
+    ::WaitForSingleObject(process, kGoneLimitMs);
+}
+
 ProgramId RunningPrograms::Add(UniqueHandle process, DWORD startTick) {
     const ProgramId id = ++lastId_;
     programs_.push_back({id, std::move(process), startTick});
@@ -56,8 +62,7 @@ ProgramEnd RunningPrograms::Finish(ProgramId id, DWORD limitMs) {
 
     const HANDLE process = program.process.get();
     if (WaitPumpingMessages({&process, 1}, program.startTick, limitMs) != 0) {
-        ::TerminateProcess(program.process.get(), ERROR_TIMEOUT);
-        ::WaitForSingleObject(program.process.get(), 5000);  // let it go before its file is used again
+        EndOverrunProgram(program.process.get());
         return {};
     }
     DWORD code = 0;

@@ -12,6 +12,10 @@
 
 namespace tarnwick::win {
 
+// Ends a program that overran its limit, and waits a little for it to be
+// gone, so that the files it had loaded are let go before they are used again.
+void EndOverrunProgram(HANDLE process);
+
 // Receives a started program's end and its exit code.
 using ProgramEndSink = std::function<void(ProgramId, DWORD exitCode)>;
 

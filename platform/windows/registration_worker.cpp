@@ -31,7 +31,6 @@ namespace {
 constexpr std::uint32_t kHandshakeMagic = 0x4B575254;  // "TRWK"
 constexpr DWORD kHandshakeLimitMs = 5000;
 constexpr DWORD kEndLimitMs = 2000;
-constexpr DWORD kKilledLimitMs = 5000;        // for a killed worker to let its files go
 constexpr DWORD kLongestPath = 32767;         // UTF-16 units, the \\?\ form's limit
 constexpr DWORD kPipeSize = 64 * 1024;        // room for every request of a run
 constexpr std::size_t kHandleCount = 5;
@@ -49,27 +48,22 @@ struct VerdictRecord {
 };
 
 // Anonymous pipes may hand over less than asked: reads and writes go on
-// until the whole record has passed.
-bool ReadAll(HANDLE pipe, void* data, DWORD size) {
-    auto* at = static_cast<char*>(data);
+// until the whole record has passed. `transfer` is ReadFile or WriteFile.
+template <typename Byte, typename Transfer>
+bool Whole(HANDLE pipe, Byte* at, DWORD size, Transfer transfer) {
     while (size > 0) {
         DWORD done = 0;
-        if (!::ReadFile(pipe, at, size, &done, nullptr) || done == 0) return false;
+        if (!transfer(pipe, at, size, &done, nullptr) || done == 0) return false;
         at += done;
         size -= done;
     }
     return true;
 }
 
+bool ReadAll(HANDLE pipe, void* data, DWORD size) { return Whole(pipe, static_cast<char*>(data), size, ::ReadFile); }
+
 bool WriteAll(HANDLE pipe, const void* data, DWORD size) {
-    const auto* at = static_cast<const char*>(data);
-    while (size > 0) {
-        DWORD done = 0;
-        if (!::WriteFile(pipe, at, size, &done, nullptr) || done == 0) return false;
-        at += done;
-        size -= done;
-    }
-    return true;
+    return Whole(pipe, static_cast<const char*>(data), size, ::WriteFile);
 }
 
 std::wstring Hex(HANDLE handle) {
@@ -154,8 +148,7 @@ WindowsPlatform::~WindowsPlatform() {
 
 void WindowsPlatform::KillWorker() {
     if (!worker_) return;
-    ::TerminateProcess(worker_->process.get(), ERROR_TIMEOUT);
-    ::WaitForSingleObject(worker_->process.get(), kKilledLimitMs);
+    EndOverrunProgram(worker_->process.get());
     worker_.reset();
 }
 
@@ -244,8 +237,7 @@ bool WindowsPlatform::SendToWorker(const std::string& path) {
         // before stay in their pipe, to be read in order, then the crash.
         worker_->lost = true;
         if (::WaitForSingleObject(worker_->process.get(), 0) != WAIT_OBJECT_0) {
-            ::TerminateProcess(worker_->process.get(), ERROR_TIMEOUT);
-            ::WaitForSingleObject(worker_->process.get(), kKilledLimitMs);
+            EndOverrunProgram(worker_->process.get());
             worker_->endedHere = true;
         }
         return false;

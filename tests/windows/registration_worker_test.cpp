@@ -215,21 +215,5 @@ TEST(ErrorTextTest, TheSystemsTextOnOneLine) {
     EXPECT_EQ(platform.ErrorText(0x2FFFFFFFu), "");
 }
 
-// Not a check: how long a run's registrations take through the worker.
-TEST_F(WorkerTest, NineComponentsTiming) {
-    const std::wstring components = FullPath(scratch::ThisFolder() + L"\\..\\e2e\\samples\\components");
-    const wchar_t* names[] = {L"MSCOMCTL.OCX", L"COMDLG32.OCX", L"COMCTL32.OCX", L"MSINET.OCX", L"RICHTX32.OCX",
-                              L"TABCTL32.OCX", L"MSSTDFMT.DLL", L"SCRRUN.DLL",   L"HHCTRL.OCX"};
-    const auto before = std::chrono::steady_clock::now();
-    ASSERT_TRUE(platform_.StartWorker());
-    for (const wchar_t* name : names) ASSERT_TRUE(platform_.SendToWorker(Narrow(components + L"\\" + name)));
-    for (const wchar_t* name : names) EXPECT_EQ(platform_.WaitForWorker(kAmple).kind, Kind::kRegistered) << Narrow(name);
-    const auto registered = std::chrono::steady_clock::now();
-    platform_.EndWorker();
-    const auto ended = std::chrono::steady_clock::now();
-    const auto ms = [](auto d) { return static_cast<long>(std::chrono::duration_cast<milliseconds>(d).count()); };
-    std::printf("start + 9 registrations: %ld ms; end: %ld ms\n", ms(registered - before), ms(ended - registered));
-}
-
 }  // namespace
 }  // namespace tarnwick::win
