@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tarnwick {
 
@@ -82,8 +83,68 @@ struct WorkerVerdict {
     std::uint32_t code = 0;
 };
 
+// What a path names, and which file: two paths name the same file exactly
+// when both are kFile with the same volume and index, whatever their
+// spelling (short names, case, environment variables, redirected folders).
+struct FileIdentity {
+    enum class Kind {
+        kFile,
+        kFolder,
+        kMissing,     // nothing there, or a folder on the way is missing
+        kUnreadable,  // there, but it could not be opened to ask
+    };
+    Kind kind = Kind::kMissing;
+    std::uint32_t volume = 0;  // with kFile: the volume's serial number
+    std::uint64_t index = 0;   // with kFile: the file's number on that volume
+};
+
+// Which part of the registry's classes a read looks in.
+enum class ClassesHive {
+    kClassesRoot,  // HKEY_CLASSES_ROOT as this 32-bit program sees it: what COM uses
+    kUserClasses,  // HKEY_CURRENT_USER\Software\Classes alone, as this program sees it
+};
+
+// A registry key's default value, read as a string.
+struct RegistryString {
+    enum class Kind {
+        kMissing,    // no such key, or it has no default value
+        kString,     // REG_SZ, or REG_EXPAND_SZ with its variables expanded
+        kNotString,  // a value of another type
+    };
+    Kind kind = Kind::kMissing;
+    std::string text;  // with kString; may be empty
+};
+
+// A coclass a type library describes.
+struct TypeLibraryClass {
+    std::string clsid;  // braced and upper-case, as the registry spells it
+    bool creatable = false;  // TYPEFLAG_FCANCREATE: its server registers it
+};
+
+// What a type library, loaded as data (nothing of its file runs), says of itself.
+struct TypeLibraryQuery {
+    bool loaded = false;
+    std::uint32_t error = 0;  // without loaded: the HRESULT it failed with
+    std::string libid;        // braced and upper-case
+    std::uint16_t major = 0;
+    std::uint16_t minor = 0;
+    std::uint32_t lcid = 0;
+    std::vector<TypeLibraryClass> classes;
+};
+
+// A program file's imports, read from its bytes (nothing of it runs).
+struct ImportQuery {
+    // kOk when the file was found and read; otherwise why it was not. A file
+    // that was found but whose tables are damaged is kOk with `readable` false.
+    FileResult result = FileResult::kOk;
+    bool readable = false;  // with kOk: a valid 32-bit PE file whose import tables could be read
+    std::string why;        // without readable: what is wrong with it
+    std::vector<std::string> imports;  // the DLLs it imports, in file order
+    std::vector<std::string> delayed;  // the DLLs it imports on first use
+};
+
 // Message box icons; the values are the toolkit's style numbers.
-enum class MessageBoxStyle { kCritical = 16, kInformation = 64 };
+enum class MessageBoxStyle { kCritical = 16, kWarning = 48, kInformation = 64 };
 
 class PlatformServices {
 public:
@@ -176,6 +237,25 @@ public:
     // The system's text for an error code or an HRESULT, on one line ("Access
     // is denied."); empty when the system has none.
     virtual std::string ErrorText(std::uint32_t code) = 0;
+
+    // --- Reading what is installed (the check; nothing is changed) ----------
+
+    // The Windows directory, as the operating system reports it; empty when
+    // the query fails.
+    virtual std::string WindowsDirectory() = 0;
+    // The environment variable `name` of this process; empty when it is not set.
+    virtual std::string EnvironmentVariable(const std::string& name) = 0;
+    // What `path` names.
+    virtual FileIdentity IdentifyFile(const std::string& path) = 0;
+    // The DLLs the file at `path` imports.
+    virtual ImportQuery GetImports(const std::string& path) = 0;
+    // The default value of `key` (such as "CLSID\{...}\InprocServer32"),
+    // under `hive`.
+    virtual RegistryString ReadClassesValue(ClassesHive hive, const std::string& key) = 0;
+    // The names of the subkeys of `key` under `hive`; none when it is missing.
+    virtual std::vector<std::string> ClassesSubkeys(ClassesHive hive, const std::string& key) = 0;
+    // The type library in the file at `path`, loaded as data and unregistered.
+    virtual TypeLibraryQuery ReadTypeLibrary(const std::string& path) = 0;
 
     // --- Reports for unattended runs ----------------------------------------
 
