@@ -85,6 +85,10 @@ public:
     // Default values by hive and key, the key in lower case.
     std::map<std::pair<ClassesHive, std::string>, RegistryString> registry;
     std::map<std::string, TypeLibraryQuery> typeLibraries;  // by path; missing: none loads
+    // Each component carries a type library with one creatable class and one
+    // that is not (SampleLibrary), copied along with it; a registration that
+    // succeeds registers both to the installed file, as a server does.
+    bool serversRegister = true;
 
     // --- What happened --------------------------------------------------------
     std::vector<std::string> journal;
@@ -118,8 +122,11 @@ public:
         for (const Started& program : started) {
             if (program.id != id) continue;
             const std::string& parameters = program.launch.parameters;
-            const auto found = programEnds.find(parameters.substr(parameters.rfind(' ') + 1));
-            return found == programEnds.end() ? ProgramEnd{true, 0} : found->second;
+            const std::string name = parameters.substr(parameters.rfind(' ') + 1);
+            const auto found = programEnds.find(name);
+            const ProgramEnd end = found == programEnds.end() ? ProgramEnd{true, 0} : found->second;
+            if (end.finished && end.exitCode == 0) RegisterServer(Installed(name));
+            return end;
         }
         return {};
     }
@@ -153,6 +160,7 @@ public:
         const auto found = workerVerdicts.find(path.substr(path.rfind('\\') + 1));
         const WorkerVerdict verdict =
             found == workerVerdicts.end() ? WorkerVerdict{WorkerVerdict::Kind::kRegistered, 0} : found->second;
+        if (verdict.kind == WorkerVerdict::Kind::kRegistered) RegisterServer(path);
         if (verdict.kind == WorkerVerdict::Kind::kCrashed || verdict.kind == WorkerVerdict::Kind::kTimedOut) {
             workerRunning = false;
             workerQueue.clear();
@@ -226,6 +234,27 @@ public:
         none.error = 0x80029C4A;  // TYPE_E_CANTLOADLIBRARY
         return none;
     }
+    // The type library of the component `name`: LIBID {LIB-name}, 1.0,
+    // LCID 0, creatable class {CLASS-name}, noncreatable {ITEM-name}.
+    static TypeLibraryQuery SampleLibrary(const std::string& name) {
+        TypeLibraryQuery library;
+        library.loaded = true;
+        library.libid = "{LIB-" + name + "}";
+        library.major = 1;
+        library.classes = {{"{CLASS-" + name + "}", true}, {"{ITEM-" + name + "}", false}};
+        return library;
+    }
+    // What a successful registration of the server at `path` writes: its
+    // type library's creatable classes and the library itself.
+    void RegisterServer(const std::string& path) {
+        const auto library = typeLibraries.find(path);
+        if (!serversRegister || library == typeLibraries.end()) return;
+        for (const TypeLibraryClass& coclass : library->second.classes) {
+            if (coclass.creatable) RegisterClass(coclass.clsid, path);
+        }
+        registry[{ClassesHive::kClassesRoot, Lower("TypeLib\\" + library->second.libid + "\\1.0\\0\\win32")}] =
+            {RegistryString::Kind::kString, path};
+    }
     // Registers the class `clsid` to `path` in `hive`, as a server would.
     void RegisterClass(const std::string& clsid, const std::string& path,
                        ClassesHive hive = ClassesHive::kClassesRoot) {
@@ -240,6 +269,11 @@ public:
         if (FileResult found = Find(source); found != FileResult::kOk) return found;
         if (!folders.contains(Parent(destination))) return FileResult::kPathNotFound;
         files[destination] = files[source];
+        if (const auto library = typeLibraries.find(source); library != typeLibraries.end()) {
+            typeLibraries[destination] = library->second;
+        } else if (serversRegister) {
+            typeLibraries[destination] = SampleLibrary(destination.substr(destination.rfind('\\') + 1));
+        }
         return FileResult::kOk;
     }
 
