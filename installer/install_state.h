@@ -30,6 +30,7 @@ enum class Outcome {
     kRegistered,          // the tool ended with exit code 0
     kRegistrationFailed,  // the tool ended with another exit code
     kRegistrationTimedOut,  // the tool did not end in time and was ended
+    kCheckFailed,         // registered, but the check after the install found it wrong
 };
 
 struct ComponentOutcome {
@@ -40,7 +41,10 @@ struct ComponentOutcome {
     FileResult copyResult = FileResult::kOk;  // with kCopyFailed: why
     bool inWorker = false;   // for the registration worker, not the tool
     bool handed = false;     // with inWorker: the worker running now has it
-    std::string reason;      // a failed registration in the worker: what went wrong
+    // What went wrong, where more is known than the outcome: a failed
+    // registration in the worker, a tool's exit code 3 with the DLL that
+    // was missing, or the check's finding.
+    std::string reason;
 };
 
 bool IsFailure(Outcome outcome);

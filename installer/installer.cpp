@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "installer/ascii.h"
+#include "installer/dependencies.h"
 
 namespace tarnwick {
 
@@ -19,7 +20,8 @@ bool IsFailure(Outcome outcome) {
         case Outcome::kCopyFailed:
         case Outcome::kLaunchFailed:
         case Outcome::kRegistrationFailed:
-        case Outcome::kRegistrationTimedOut: break;
+        case Outcome::kRegistrationTimedOut:
+        case Outcome::kCheckFailed: break;
     }
     return true;
 }
@@ -112,7 +114,9 @@ std::string OutcomeLine(std::string_view name, const ComponentOutcome& outcome) 
             return std::string(name) + ":" + std::string(ErrorDescription(outcome.copyResult));
         case Outcome::kLaunchFailed: return error + "the registration tool could not be started";
         case Outcome::kRegistrationFailed:
-            return error + (outcome.inWorker ? outcome.reason : ExitCodeMeaning(outcome.exitCode));
+            return error + (outcome.reason.empty() ? ExitCodeMeaning(outcome.exitCode) : outcome.reason);
+        case Outcome::kCheckFailed:
+            return error + "the registration reported success, but the check found it " + outcome.reason;
         case Outcome::kRegistrationTimedOut:
             if (outcome.inWorker) return error + outcome.reason;
             return error + "the registration tool did not finish within " +
@@ -286,7 +290,13 @@ void Installer::WorkerAnswered(int index, const WorkerVerdict& verdict) {
         default: break;
     }
     std::string systemText;
-    if (verdict.kind == WorkerVerdict::Kind::kNotLoaded || verdict.kind == WorkerVerdict::Kind::kFailed) {
+    // "Module not found" says less than the name of the DLL that is missing.
+    constexpr std::uint32_t kModuleNotFound = 126;
+    if (verdict.kind == WorkerVerdict::Kind::kNotLoaded && verdict.code == kModuleNotFound) {
+        systemText = MissingDllReason(index);
+    }
+    if (systemText.empty() &&
+        (verdict.kind == WorkerVerdict::Kind::kNotLoaded || verdict.kind == WorkerVerdict::Kind::kFailed)) {
         try {
             systemText = platform_.ErrorText(verdict.code);
             // The system's texts name the file as "%1" ("%1 is not a valid
@@ -313,6 +323,7 @@ void Installer::RebuildFailureLog() {
         if (!IsFailure(state_.outcomes[i].outcome)) continue;
         log += kFailureLogPrefix;
         log += kComponentTable[i];
+        if (state_.outcomes[i].outcome == Outcome::kCheckFailed) log += ": " + state_.outcomes[i].reason;
     }
     state_.dllFailed = std::move(log);
 }
@@ -341,10 +352,16 @@ void Installer::RegistrationEnded(ProgramId program, std::uint32_t exitCode) {
     for (int i = 0; i < kComponentCount; ++i) {
         ComponentOutcome& component = state_.outcomes[i];
         if (component.program != program || component.outcome != Outcome::kRegistering) continue;
+        // The tool's code 3 only says the file could not be loaded.
+        constexpr std::uint32_t kNotLoaded = 3;
         if (exitCode == 0) {
             Settle(i, Outcome::kRegistered);
         } else {
             component.exitCode = exitCode;
+            if (exitCode == kNotLoaded) {
+                const std::string missing = MissingDllReason(i);
+                if (!missing.empty()) component.reason = "exit code 3, " + missing;
+            }
             Failed(i, Outcome::kRegistrationFailed);
         }
         return;
@@ -355,6 +372,27 @@ void Installer::RegistrationTimedOut(int index) {
     if (index < 0 || index >= kComponentCount) return;
     if (state_.outcomes[index].outcome != Outcome::kRegistering) return;
     Failed(index, Outcome::kRegistrationTimedOut);
+}
+
+std::string Installer::MissingDllReason(int index) noexcept {
+    try {
+        if (state_.sysDir.empty()) return {};
+        const ImportQuery imports = platform_.GetImports(JoinPath(state_.sysDir, state_.dllFiles[index]));
+        if (imports.result != FileResult::kOk || !imports.readable) return {};
+        DependencyWalker walker(platform_, state_.sysDir);
+        const DependencyReport report = walker.Check(imports);
+        if (report.missing.empty()) return {};
+        return "it needs " + MissingDllList(report.missing) +
+               (report.missing.size() == 1 ? ", which was not found" : ", which were not found");
+    } catch (...) {
+        return {};
+    }
+}
+
+void Installer::CheckFailed(int index, std::string finding) {
+    if (index < 0 || index >= kComponentCount || state_.outcomes[index].outcome != Outcome::kRegistered) return;
+    state_.outcomes[index].reason = std::move(finding);
+    Settle(index, Outcome::kCheckFailed);
 }
 
 void Installer::SkipUnreached() {

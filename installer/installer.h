@@ -119,6 +119,10 @@ public:
     // False when neither could take it.
     bool RegisterAgain(int index, bool workerRunning);
 
+    // The check after the install found component `index`, registered, not
+    // as it should be: a failure, for `finding`.
+    void CheckFailed(int index, std::string finding);
+
     // Every component the run has not come to is a failure (the run was left,
     // or could not go on).
     void SkipUnreached();
@@ -130,6 +134,9 @@ private:
     // Starts the registration tool on the installed component `name`;
     // kNoProgram when it cannot be started.
     ProgramId StartTool(const std::string& name);
+    // Why the installed component `index` cannot be loaded, when a DLL it
+    // needs is missing: "it needs X.DLL, which was not found"; else empty.
+    std::string MissingDllReason(int index) noexcept;
     // The index of `name` in dllFiles, or -1.
     int IndexOf(std::string_view name) const;
     // Appends `item` to the result list as component `index`'s line.

@@ -2,6 +2,7 @@
 #include "ui/command_line.h"
 
 #include "installer/ascii.h"
+#include "ui/check_run.h"
 #include "ui/texts.h"
 #include "ui/unattended.h"
 
@@ -34,6 +35,7 @@ int RefuseQuietHelp(PlatformServices& platform, const CommandLine& commandLine) 
 CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
     CommandLine line;
     bool help = false;
+    bool check = false;
     bool logGiven = false;
     std::optional<std::string> worker;
     auto invalid = [&line](std::string error) {
@@ -50,6 +52,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
         if (name == "s" || name == "quiet") {
             if (body.find('=') != std::string_view::npos) invalid("\"" + argument + "\" takes no value");
             line.quiet = true;
+        } else if (name == "check") {
+            if (body.find('=') != std::string_view::npos) invalid("\"" + argument + "\" takes no value");
+            check = true;
         } else if (name == "?" || name == "help") {
             help = true;
         } else if (name == "log") {
@@ -71,11 +76,14 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
             invalid("unknown switch \"" + argument + "\"");
         }
     }
+    if (check && help && line.error.empty()) invalid("/check and /? ask for two things at once");
     if (!line.error.empty()) {
         line.action = CommandLine::Action::kInvalid;
     } else if (worker) {
         line.action = CommandLine::Action::kWorker;
         line.handshake = std::move(*worker);
+    } else if (check) {
+        line.action = CommandLine::Action::kCheck;
     } else if (help) {
         line.action = CommandLine::Action::kHelp;
     } else if (line.quiet) {
@@ -85,19 +93,23 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
 }
 
 std::string UsageText() {
-    return "Usage: tarnwick.exe [/S] [/log=FILE]\r\n"
+    return "Usage: tarnwick.exe [/check] [/S] [/log=FILE]\r\n"
            "\r\n"
            "Without switches Tarnwick shows its window and installs the nine\r\n"
            "components from its own folder.\r\n"
            "\r\n"
            "/S, /quiet\tinstall without any window or message, wait for every\r\n"
            "\t\tregistration, and end with the exit code below\r\n"
+           "/check\t\tinstall nothing: report for each component whether it\r\n"
+           "\t\tis installed, loadable and registered to the installed\r\n"
+           "\t\tfile, and what to do where it is not\r\n"
            "/log=FILE\talso write every component's result to FILE, which is\r\n"
            "\t\tcreated or replaced\r\n"
            "/?, /help\tshow this text\r\n"
            "\r\n"
-           "Exit codes: 0 every component installed and registered; 1 any of\r\n"
-           "them failed; 2 the command line was not understood or the log\r\n"
+           "Exit codes: 0 every component installed and registered (with\r\n"
+           "/check: found in order); 1 any of them failed (or not in order);\r\n"
+           "2 the command line was not understood or the log\r\n"
            "file could not be created (then nothing is installed).";
 }
 
@@ -127,6 +139,7 @@ std::optional<int> RunCommandLine(PlatformServices& platform, const CommandLine&
             platform.WriteStandardOutput("Tarnwick: /" + std::string(kWorkerSwitch) +
                                          " is internal to unattended runs; nothing was installed.\r\n");
             return kExitUsage;
+        case CommandLine::Action::kCheck:
         case CommandLine::Action::kUnattended:
         case CommandLine::Action::kWindow: break;
     }
@@ -138,6 +151,7 @@ std::optional<int> RunCommandLine(PlatformServices& platform, const CommandLine&
         return refuse(text, text);
     }
     if (commandLine.action == CommandLine::Action::kUnattended) return RunUnattended(platform);
+    if (commandLine.action == CommandLine::Action::kCheck) return RunCheck(platform, commandLine.quiet);
     return std::nullopt;
 }
 

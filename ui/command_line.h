@@ -18,6 +18,7 @@ struct CommandLine {
         kHelp,        // /? or /help
         kInvalid,     // not understood: nothing is installed
         kWorker,      // the internal switch: the registration worker of an unattended run
+        kCheck,       // /check: report what is installed, change nothing
     };
     Action action = Action::kWindow;
     bool quiet = false;   // /S was given (also with kInvalid: say it on standard output only)

@@ -22,6 +22,9 @@ inline constexpr std::string_view kFailureHeading = "Files that failed to be reg
 inline constexpr std::string_view kSupportLine = "       support@tarnwick.example";
 
 inline constexpr std::string_view kProgramTitle = "Tarnwick";
+inline constexpr std::string_view kCheckTitle = "Tarnwick check";
+// The heading of the check's lines in an unattended install's report.
+inline constexpr std::string_view kCheckAfterInstall = "Check after install:";
 inline constexpr std::string_view kCannotStartText =
     "Tarnwick could not show its window, so it stopped. Components it had not come to were not "
     "installed. Close other programs and run it again.";

@@ -2,6 +2,7 @@
 #include "ui/unattended.h"
 
 #include "installer/installer.h"
+#include "ui/check_run.h"
 #include "ui/texts.h"
 
 namespace tarnwick {
@@ -36,6 +37,14 @@ void TakeWorkerVerdict(PlatformServices& platform, Installer& installer, const I
     installer.WorkerAnswered(index, verdict);
     if (verdict.kind == WorkerVerdict::Kind::kCrashed || verdict.kind == WorkerVerdict::Kind::kTimedOut) {
         installer.WorkerLostAfter(index);
+    }
+}
+
+// Lets the worker go, if any; a second call does nothing.
+void EndWorker(PlatformServices& platform) noexcept {
+    try {
+        platform.EndWorker();
+    } catch (...) {
     }
 }
 
@@ -77,6 +86,15 @@ int RunUnattended(PlatformServices& platform) {
             }
             report(OutcomeLine(kComponentTable[i], component) + "\r\n");
         }
+        // Every registration has ended: whether each landed on the file
+        // installed. A success the check cannot confirm is a failure, so
+        // that exit code 0 means registered to the installed files.
+        EndWorker(platform);
+        report(std::string(kCheckAfterInstall) + "\r\n");
+        const auto checks = WriteCheck(platform, state.sysDir, report);
+        for (int i = 0; i < kComponentCount; ++i) {
+            if (checks[i].verdict != ComponentCheck::Verdict::kOk) installer.CheckFailed(i, checks[i].finding);
+        }
     } catch (...) {
         // Only running out of memory gets here: whatever was not finished failed.
         try {
@@ -86,10 +104,7 @@ int RunUnattended(PlatformServices& platform) {
         }
         state.anyErrors = true;
     }
-    try {
-        platform.EndWorker();
-    } catch (...) {
-    }
+    EndWorker(platform);
     if (state.anyErrors) report(FailureReport(state.dllFailed) + "\r\n");
     return state.anyErrors ? 1 : 0;
 }

@@ -179,7 +179,14 @@ TEST_F(CommandLineRunTest, UnattendedInstallsAllNineSilentlyAndWaitsForEachVerdi
         "COMCTL32.OCX registered successfully.\r\nMSINET.OCX registered successfully.\r\n"
         "RICHTX32.OCX registered successfully.\r\nTABCTL32.OCX registered successfully.\r\n"
         "MSSTDFMT.DLL registered successfully.\r\nSCRRUN.DLL registered successfully.\r\n"
-        "HHCTRL.OCX registered successfully.\r\n";
+        "HHCTRL.OCX registered successfully.\r\n"
+        "Check after install:\r\n"
+        "MSCOMCTL.OCX: ok, version 1.0.0.0\r\nCOMDLG32.OCX: ok, version 1.0.0.0\r\n"
+        "COMCTL32.OCX: ok, version 1.0.0.0\r\nMSINET.OCX: ok, version 1.0.0.0\r\n"
+        "RICHTX32.OCX: ok, version 1.0.0.0\r\nTABCTL32.OCX: ok, version 1.0.0.0\r\n"
+        "MSSTDFMT.DLL: ok, version 1.0.0.0\r\nSCRRUN.DLL: ok, version 1.0.0.0\r\n"
+        "HHCTRL.OCX: ok, version 1.0.0.0\r\n"
+        "9 of 9 components are ok.\r\n";
     EXPECT_EQ(platform.logPath, "C:\\tarnwick.log");
     EXPECT_EQ(platform.log, expected);
     EXPECT_EQ(platform.standardOutput, expected);
@@ -211,6 +218,24 @@ TEST_F(CommandLineRunTest, UnattendedReportsEveryKindOfFailureInTableOrder) {
               "MSSTDFMT.DLL registered successfully.\r\n"
               "SCRRUN.DLL registered successfully.\r\n"
               "Error registering \"HHCTRL.OCX\": the registration tool did not finish within 60 s and was ended\r\n"
+              "Check after install:\r\n"
+              "MSCOMCTL.OCX: not registered: 1 of 1 class, the type library\r\n"
+              "    class {CLASS-MSCOMCTL.OCX}: not registered\r\n"
+              "    type library {LIB-MSCOMCTL.OCX} 1.0: not registered\r\n"
+              "COMDLG32.OCX: ok, version 1.0.0.0\r\n"
+              "COMCTL32.OCX: missing\r\n"
+              "MSINET.OCX: missing\r\n"
+              "RICHTX32.OCX: ok, version 1.0.0.0\r\n"
+              "TABCTL32.OCX: not registered: 1 of 1 class, the type library\r\n"
+              "    class {CLASS-TABCTL32.OCX}: not registered\r\n"
+              "    type library {LIB-TABCTL32.OCX} 1.0: not registered\r\n"
+              "MSSTDFMT.DLL: ok, version 1.0.0.0\r\n"
+              "SCRRUN.DLL: ok, version 1.0.0.0\r\n"
+              "HHCTRL.OCX: not registered: 1 of 1 class, the type library\r\n"
+              "    class {CLASS-HHCTRL.OCX}: not registered\r\n"
+              "    type library {LIB-HHCTRL.OCX} 1.0: not registered\r\n"
+              "4 of 9 components are ok; to mend the others, install them with Tarnwick, run from the folder "
+              "that holds the right files.\r\n"
               "Files that failed to be registered:\r\n\r\n-   MSCOMCTL.OCX\r\n-   COMCTL32.OCX"
               "\r\n-   MSINET.OCX\r\n-   TABCTL32.OCX\r\n-   HHCTRL.OCX\r\n");
     EXPECT_EQ(platform.log, "");  // no log asked for
@@ -237,6 +262,7 @@ TEST_F(CommandLineRunTest, UnattendedWithALogThatCannotBeCreatedInstallsNothing)
 TEST_F(CommandLineRunTest, UnattendedCleansUpAndKeepsProtectedFiles) {
     platform.files[platform.Installed("SCRRUN.DLL")] = {FileVersion{0, 1, 0, 0}, "system's own"};
     platform.protectedFiles.insert(platform.Installed("SCRRUN.DLL"));
+    platform.typeLibraries[platform.Installed("SCRRUN.DLL")] = FakePlatform::SampleLibrary("SCRRUN.DLL");
     EXPECT_EQ(Run({"/S"}), 0);
     EXPECT_EQ(platform.files[platform.Installed("SCRRUN.DLL")].content, "system's own");
     EXPECT_EQ(platform.Count("start C:\\WINDOWS\\system32\\regsvr32.exe /s SCRRUN.DLL"), 1);

@@ -74,6 +74,21 @@ public:
     std::map<std::uint32_t, std::string> errorTexts;
     std::function<void()> onDoEvents;     // runs inside every DoEvents
     std::function<void()> onShowMessage;  // runs inside every message box
+    // What the check reads. A file's identity is its path in `files` (or the
+    // path an alias stands for); a path in `folders` is a folder.
+    std::string windowsDirectory = "C:\\WINDOWS";
+    std::map<std::string, std::string> environment;
+    std::map<std::string, std::string> aliases;  // another spelling -> the path in `files`
+    std::set<std::string> unreadableFiles;       // IdentifyFile cannot open them
+    // Imports by path; a file in `files` that is not here imports nothing.
+    std::map<std::string, ImportQuery> imports;
+    // Default values by hive and key, the key in lower case.
+    std::map<std::pair<ClassesHive, std::string>, RegistryString> registry;
+    std::map<std::string, TypeLibraryQuery> typeLibraries;  // by path; missing: none loads
+    // Each component carries a type library with one creatable class and one
+    // that is not (SampleLibrary), copied along with it; a registration that
+    // succeeds registers both to the installed file, as a server does.
+    bool serversRegister = true;
 
     // --- What happened --------------------------------------------------------
     std::vector<std::string> journal;
@@ -107,8 +122,11 @@ public:
         for (const Started& program : started) {
             if (program.id != id) continue;
             const std::string& parameters = program.launch.parameters;
-            const auto found = programEnds.find(parameters.substr(parameters.rfind(' ') + 1));
-            return found == programEnds.end() ? ProgramEnd{true, 0} : found->second;
+            const std::string name = parameters.substr(parameters.rfind(' ') + 1);
+            const auto found = programEnds.find(name);
+            const ProgramEnd end = found == programEnds.end() ? ProgramEnd{true, 0} : found->second;
+            if (end.finished && end.exitCode == 0) RegisterServer(Installed(name));
+            return end;
         }
         return {};
     }
@@ -142,6 +160,7 @@ public:
         const auto found = workerVerdicts.find(path.substr(path.rfind('\\') + 1));
         const WorkerVerdict verdict =
             found == workerVerdicts.end() ? WorkerVerdict{WorkerVerdict::Kind::kRegistered, 0} : found->second;
+        if (verdict.kind == WorkerVerdict::Kind::kRegistered) RegisterServer(path);
         if (verdict.kind == WorkerVerdict::Kind::kCrashed || verdict.kind == WorkerVerdict::Kind::kTimedOut) {
             workerRunning = false;
             workerQueue.clear();
@@ -162,6 +181,86 @@ public:
         return found == errorTexts.end() ? std::string() : found->second;
     }
 
+    std::string WindowsDirectory() override { return windowsDirectory; }
+    std::string EnvironmentVariable(const std::string& name) override {
+        const auto found = environment.find(name);
+        return found == environment.end() ? std::string() : found->second;
+    }
+    FileIdentity IdentifyFile(const std::string& path) override {
+        Record("identify " + path);
+        const auto alias = aliases.find(path);
+        const std::string& real = alias == aliases.end() ? path : alias->second;
+        if (folders.contains(real)) return {FileIdentity::Kind::kFolder, 0, 0};
+        if (!files.contains(real)) return {FileIdentity::Kind::kMissing, 0, 0};
+        if (unreadableFiles.contains(real)) return {FileIdentity::Kind::kUnreadable, 0, 0};
+        return {FileIdentity::Kind::kFile, 1,
+                static_cast<std::uint64_t>(std::distance(files.begin(), files.find(real))) + 1};
+    }
+    ImportQuery GetImports(const std::string& path) override {
+        Record("imports " + path);
+        if (FileResult found = Find(path); found != FileResult::kOk) {
+            ImportQuery query;
+            query.result = found;
+            return query;
+        }
+        const auto listed = imports.find(path);
+        if (listed != imports.end()) return listed->second;
+        ImportQuery none;
+        none.readable = true;
+        return none;
+    }
+    RegistryString ReadClassesValue(ClassesHive hive, const std::string& key) override {
+        Record("registry " + key);
+        const auto found = registry.find({hive, Lower(key)});
+        return found == registry.end() ? RegistryString{} : found->second;
+    }
+    std::vector<std::string> ClassesSubkeys(ClassesHive hive, const std::string& key) override {
+        Record("subkeys " + key);
+        std::vector<std::string> names;
+        const std::string prefix = Lower(key) + "\\";
+        for (const auto& [where, value] : registry) {
+            if (where.first != hive || !where.second.starts_with(prefix)) continue;
+            std::string name = where.second.substr(prefix.size());
+            name = name.substr(0, name.find('\\'));
+            if (names.empty() || names.back() != name) names.push_back(name);
+        }
+        return names;
+    }
+    TypeLibraryQuery ReadTypeLibrary(const std::string& path) override {
+        Record("typelib " + path);
+        const auto found = typeLibraries.find(path);
+        if (found != typeLibraries.end()) return found->second;
+        TypeLibraryQuery none;
+        none.error = 0x80029C4A;  // TYPE_E_CANTLOADLIBRARY
+        return none;
+    }
+    // The type library of the component `name`: LIBID {LIB-name}, 1.0,
+    // LCID 0, creatable class {CLASS-name}, noncreatable {ITEM-name}.
+    static TypeLibraryQuery SampleLibrary(const std::string& name) {
+        TypeLibraryQuery library;
+        library.loaded = true;
+        library.libid = "{LIB-" + name + "}";
+        library.major = 1;
+        library.classes = {{"{CLASS-" + name + "}", true}, {"{ITEM-" + name + "}", false}};
+        return library;
+    }
+    // What a successful registration of the server at `path` writes: its
+    // type library's creatable classes and the library itself.
+    void RegisterServer(const std::string& path) {
+        const auto library = typeLibraries.find(path);
+        if (!serversRegister || library == typeLibraries.end()) return;
+        for (const TypeLibraryClass& coclass : library->second.classes) {
+            if (coclass.creatable) RegisterClass(coclass.clsid, path);
+        }
+        registry[{ClassesHive::kClassesRoot, Lower("TypeLib\\" + library->second.libid + "\\1.0\\0\\win32")}] =
+            {RegistryString::Kind::kString, path};
+    }
+    // Registers the class `clsid` to `path` in `hive`, as a server would.
+    void RegisterClass(const std::string& clsid, const std::string& path,
+                       ClassesHive hive = ClassesHive::kClassesRoot) {
+        registry[{hive, Lower("CLSID\\" + clsid + "\\InprocServer32")}] = {RegistryString::Kind::kString, path};
+    }
+
     FileResult CopyFileTo(const std::string& source, const std::string& destination) override {
         Record("copy " + source + " -> " + destination);
         if (auto forced = copyFailures.find(destination); forced != copyFailures.end()) {
@@ -170,6 +269,11 @@ public:
         if (FileResult found = Find(source); found != FileResult::kOk) return found;
         if (!folders.contains(Parent(destination))) return FileResult::kPathNotFound;
         files[destination] = files[source];
+        if (const auto library = typeLibraries.find(source); library != typeLibraries.end()) {
+            typeLibraries[destination] = library->second;
+        } else if (serversRegister) {
+            typeLibraries[destination] = SampleLibrary(destination.substr(destination.rfind('\\') + 1));
+        }
         return FileResult::kOk;
     }
 
@@ -281,6 +385,12 @@ private:
         }
     }
 
+    static std::string Lower(std::string text) {
+        for (char& c : text) {
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        }
+        return text;
+    }
     static std::string Parent(const std::string& path) {
         const auto slash = path.rfind('\\');
         return slash == std::string::npos ? std::string() : path.substr(0, slash);

@@ -1,0 +1,291 @@
+// The check of each installed component, read-only from start to end.
+#include "installer/check.h"
+
+#include "installer/ascii.h"
+#include "installer/installer.h"
+
+namespace tarnwick {
+namespace {
+
+using Verdict = ComponentCheck::Verdict;
+
+// COM loads a server by a path no longer than this, its terminating NUL
+// included (MAX_PATH).
+constexpr std::size_t kMaxServerPath = 260;
+
+// Gives `check` the verdict unless an earlier one in the order applies.
+void Find(ComponentCheck& check, Verdict verdict, std::string finding) {
+    if (verdict >= check.verdict) return;
+    check.verdict = verdict;
+    check.finding = std::move(finding);
+}
+
+std::string VersionText(const FileVersion& v) {
+    return std::to_string(v.major) + "." + std::to_string(v.minor) + "." + std::to_string(v.build) + "." +
+           std::to_string(v.revision);
+}
+
+std::string VersionText(const std::optional<FileVersion>& v) {
+    return v ? VersionText(*v) : std::string("no version");
+}
+
+std::string Hex(std::uint64_t value, int digits) {
+    std::string text;
+    AppendHex(text, value, digits);
+    // Without leading zeros, as the registry's key names are written.
+    const std::size_t first = text.find_first_not_of('0');
+    return first == std::string::npos ? "0" : text.substr(first);
+}
+
+std::string FileNameOf(std::string_view path) {
+    const std::size_t slash = path.find_last_of("\\/");
+    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+std::string Unquoted(std::string text) {
+    if (text.size() >= 2 && text.front() == '"' && text.back() == '"') text = text.substr(1, text.size() - 2);
+    return text;
+}
+
+// Where one registry value sends COM, against the installed file.
+struct Pointing {
+    enum class To { kThisFile, kOtherFile, kNothing };
+    To to = To::kNothing;
+    std::string text;  // the path as registered, or what is wrong with the value
+};
+
+}  // namespace
+
+std::string CheckLines(std::string_view name, const ComponentCheck& check) {
+    std::string text = std::string(name) + ": " + check.finding + "\r\n";
+    for (const std::string& detail : check.details) text += "    " + detail + "\r\n";
+    return text;
+}
+
+std::string CheckHeader(const AppVersion& version, std::string_view sysDir) {
+    return "Tarnwick " + std::to_string(version.major) + "." + std::to_string(version.minor) + "." +
+           std::to_string(version.revision) + " check, system directory " + std::string(sysDir) + "\r\n";
+}
+
+std::string CheckClosing(const std::array<ComponentCheck, kComponentCount>& checks) {
+    int ok = 0;
+    bool install = false, stale = false, dependency = false;
+    for (const ComponentCheck& check : checks) {
+        switch (check.verdict) {
+            case Verdict::kOk: ++ok; break;
+            case Verdict::kOtherFile: stale = true; break;
+            case Verdict::kMissingDependency: dependency = true; break;
+            default: install = true; break;
+        }
+    }
+    std::string text = std::to_string(ok) + " of " + std::to_string(kComponentCount) + " components are ok";
+    if (ok == kComponentCount) return text + ".\r\n";
+    std::string advice;
+    const auto add = [&advice](std::string_view what) {
+        if (!advice.empty()) advice += "; ";
+        advice += what;
+    };
+    if (install) add("install them with Tarnwick, run from the folder that holds the right files");
+    if (stale) add("remove the stale copy the registry names, or register the installed file again");
+    if (dependency) add("install the missing DLLs the lines name");
+    return text + "; to mend the others, " + advice + ".\r\n";
+}
+
+Checker::Checker(PlatformServices& platform, std::string systemDirectory)
+    : platform_(platform), systemDirectory_(std::move(systemDirectory)), walker_(platform, systemDirectory_) {}
+
+std::array<ComponentCheck, kComponentCount> Checker::CheckAll() {
+    std::array<ComponentCheck, kComponentCount> checks;
+    for (int i = 0; i < kComponentCount; ++i) checks[i] = Check(kComponentTable[i]);
+    return checks;
+}
+
+ComponentCheck Checker::Check(std::string_view name) {
+    ComponentCheck check;
+    const std::string file(name);
+    if (systemDirectory_.empty()) {
+        Find(check, Verdict::kMissing, "missing");
+        check.details.push_back("the system directory is not known");
+        return check;
+    }
+    const std::string installed = JoinPath(systemDirectory_, file);
+    // A copy where only 64-bit programs look is the usual reason a 32-bit
+    // program cannot find one that "is there".
+    const auto sixtyFourBitCopy = [&] {
+        const std::string windows = platform_.WindowsDirectory();
+        if (windows.empty()) return;
+        // Sysnative is how a 32-bit program names the 64-bit system directory.
+        if (platform_.IdentifyFile(JoinPath(windows, "Sysnative\\" + file)).kind != FileIdentity::Kind::kFile) return;
+        check.details.push_back("a copy in the 64-bit system directory, which 32-bit programs never use: " +
+                                JoinPath(windows, "System32\\" + file));
+    };
+
+    switch (platform_.IdentifyFile(installed).kind) {
+        case FileIdentity::Kind::kMissing:
+            Find(check, Verdict::kMissing, "missing");
+            sixtyFourBitCopy();
+            return check;
+        case FileIdentity::Kind::kFolder: Find(check, Verdict::kUnreadable, "unreadable: a folder, not a file"); return check;
+        case FileIdentity::Kind::kUnreadable:
+            Find(check, Verdict::kUnreadable, "unreadable: it could not be opened");
+            return check;
+        case FileIdentity::Kind::kFile: break;
+    }
+    const FileVersionQuery version = platform_.GetFileVersion(installed);
+    if (version.result != FileResult::kOk) {
+        Find(check, Verdict::kUnreadable, "unreadable: " + AsciiLower(ErrorDescription(version.result)));
+        return check;
+    }
+    const ImportQuery imports = platform_.GetImports(installed);
+    if (imports.result != FileResult::kOk || !imports.readable) {
+        Find(check, Verdict::kUnreadable,
+             "unreadable: " + (imports.result != FileResult::kOk ? AsciiLower(ErrorDescription(imports.result))
+                                                                 : imports.why));
+        return check;
+    }
+
+    const DependencyReport dependencies = walker_.Check(imports);
+    if (!dependencies.missing.empty()) {
+        Find(check, Verdict::kMissingDependency, "missing dependency: " + MissingDllList(dependencies.missing));
+    }
+    for (const std::string& dll : dependencies.unreadable) check.details.push_back("DLL found but unreadable: " + dll);
+    for (const std::string& dll : dependencies.missingDelayed) {
+        check.details.push_back("imported on first use, not found: " + dll +
+                                " (the component loads, but may fail when it needs it)");
+    }
+
+    CheckRegistration(installed, name, check);
+
+    const FileVersionQuery beside = platform_.GetFileVersion(JoinPath(platform_.AppFolder(), file));
+    if (beside.result == FileResult::kOk && beside.version && !KeepInstalled(beside.version, version.version) &&
+        !platform_.IsProtectedFile(installed)) {
+        Find(check, Verdict::kOlder,
+             "older than the copy beside the program: " + VersionText(version.version) + " installed, " +
+                 VersionText(beside.version) + " beside the program");
+    }
+    if (check.verdict == Verdict::kOk) {
+        check.finding = version.version ? "ok, version " + VersionText(version.version) : "ok, no version";
+        check.details.clear();
+    } else {
+        sixtyFourBitCopy();
+    }
+    return check;
+}
+
+const std::vector<Checker::NamedClass>& Checker::ClassesByFileName() {
+    if (classesByFileName_) return *classesByFileName_;
+    std::vector<NamedClass> named;
+    for (const std::string& clsid : platform_.ClassesSubkeys(ClassesHive::kClassesRoot, "CLSID")) {
+        RegistryString value =
+            platform_.ReadClassesValue(ClassesHive::kClassesRoot, "CLSID\\" + clsid + "\\InprocServer32");
+        if (value.kind != RegistryString::Kind::kString) continue;
+        std::string fileName = AsciiLower(FileNameOf(Unquoted(value.text)));
+        for (std::string_view component : kComponentTable) {
+            if (fileName != AsciiLower(component)) continue;
+            named.push_back({clsid, std::move(fileName), std::move(value)});
+            break;
+        }
+    }
+    return classesByFileName_.emplace(std::move(named));
+}
+
+void Checker::CheckRegistration(const std::string& path, std::string_view name, ComponentCheck& check) {
+    const FileIdentity self = platform_.IdentifyFile(path);
+    const auto pointing = [&](const RegistryString& value) {
+        Pointing to;
+        if (value.kind == RegistryString::Kind::kMissing) return Pointing{Pointing::To::kNothing, "not registered"};
+        if (value.kind == RegistryString::Kind::kNotString) {
+            return Pointing{Pointing::To::kNothing, "not registered (its value is not a string)"};
+        }
+        std::string text = Unquoted(value.text);
+        if (text.empty()) return Pointing{Pointing::To::kNothing, "not registered (its value is empty)"};
+        to = {Pointing::To::kOtherFile, text};
+        // A bare name is loaded from the system directory.
+        const std::string resolved =
+            text.find_first_of("\\/:") == std::string::npos ? JoinPath(systemDirectory_, text) : text;
+        if (resolved.size() >= kMaxServerPath) {
+            to.text += " (longer than COM can load)";
+            return to;
+        }
+        const FileIdentity target = platform_.IdentifyFile(resolved);
+        switch (target.kind) {
+            case FileIdentity::Kind::kFile:
+                if (target.volume == self.volume && target.index == self.index) to.to = Pointing::To::kThisFile;
+                break;
+            case FileIdentity::Kind::kFolder: to.text += " (a folder)"; break;
+            case FileIdentity::Kind::kMissing: to.text += " (which does not exist)"; break;
+            case FileIdentity::Kind::kUnreadable: to.text += " (which could not be opened)"; break;
+        }
+        return to;
+    };
+    std::string firstOther;  // as registered
+    int classes = 0, unregisteredClasses = 0;
+    bool libraryUnregistered = false;
+    const auto weigh = [&](const std::string& what, const RegistryString& value, bool isClass) {
+        const Pointing to = pointing(value);
+        if (to.to == Pointing::To::kThisFile) return;
+        if (to.to == Pointing::To::kOtherFile && firstOther.empty()) firstOther = Unquoted(value.text);
+        if (to.to == Pointing::To::kNothing) {
+            if (isClass) ++unregisteredClasses;
+            else libraryUnregistered = true;
+        }
+        check.details.push_back(what + ": " + to.text);
+    };
+    const auto classKey = [](const std::string& clsid) { return "CLSID\\" + clsid + "\\InprocServer32"; };
+    // A registration in the user's own hive wins over the machine's for that
+    // user on Windows; say where it points, whatever the merged view shows.
+    const auto userToo = [&](const std::string& clsid) {
+        const RegistryString user = platform_.ReadClassesValue(ClassesHive::kUserClasses, classKey(clsid));
+        if (user.kind != RegistryString::Kind::kString) return;
+        check.details.push_back("class " + clsid + " is also registered for this user only (HKEY_CURRENT_USER), to " +
+                                user.text);
+    };
+
+    const TypeLibraryQuery library = platform_.ReadTypeLibrary(path);
+    if (library.loaded) {
+        for (const TypeLibraryClass& coclass : library.classes) {
+            // Noncreatable classes (a control's items and collections) are
+            // not registered by their servers.
+            if (!coclass.creatable) continue;
+            ++classes;
+            weigh("class " + coclass.clsid,
+                  platform_.ReadClassesValue(ClassesHive::kClassesRoot, classKey(coclass.clsid)), true);
+            userToo(coclass.clsid);
+        }
+        const std::string version = Hex(library.major, 4) + "." + Hex(library.minor, 4);
+        weigh("type library " + library.libid + " " + version,
+              platform_.ReadClassesValue(ClassesHive::kClassesRoot, "TypeLib\\" + library.libid + "\\" + version +
+                                                                        "\\" + Hex(library.lcid, 8) + "\\win32"),
+              false);
+    } else {
+        std::string code = "0x";
+        AppendHex(code, library.error, 8, true);
+        check.details.push_back("no type library could be read from it (" + code +
+                                "), so its classes were looked for by their file name");
+        const std::string lowerName = AsciiLower(name);
+        for (const NamedClass& named : ClassesByFileName()) {
+            if (named.fileName != lowerName) continue;
+            ++classes;
+            weigh("class " + named.clsid, named.server, true);
+            userToo(named.clsid);
+        }
+        if (classes == 0) {
+            Find(check, Verdict::kNotRegistered, "not registered: no class names the file");
+            return;
+        }
+    }
+
+    if (!firstOther.empty()) {
+        Find(check, Verdict::kOtherFile, "registered to another file: " + firstOther);
+    } else if (unregisteredClasses > 0 || libraryUnregistered) {
+        std::string what;
+        if (unregisteredClasses > 0) {
+            what = std::to_string(unregisteredClasses) + " of " + std::to_string(classes) +
+                   (classes == 1 ? " class" : " classes");
+        }
+        if (libraryUnregistered) what += what.empty() ? "the type library" : ", the type library";
+        Find(check, Verdict::kNotRegistered, "not registered: " + what);
+    }
+}
+
+}  // namespace tarnwick

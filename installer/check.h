@@ -1,0 +1,73 @@
+// The check: why a component may be "not correctly registered". For each
+// installed component it reads, and never changes, the file, the DLLs it
+// imports, the registry's classes and type library, and the copy beside the
+// program, and gives the first verdict that applies.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "installer/dependencies.h"
+#include "installer/install_state.h"
+#include "installer/platform_services.h"
+
+namespace tarnwick {
+
+struct ComponentCheck {
+    // In the order they are decided: the first that applies is the verdict.
+    enum class Verdict {
+        kMissing,
+        kUnreadable,
+        kMissingDependency,
+        kOtherFile,       // a class or the type library is registered to another file
+        kNotRegistered,   // some of them are not registered at all
+        kOlder,           // older than the copy beside the program
+        kOk,
+    };
+    Verdict verdict = Verdict::kOk;
+    std::string finding;               // the line after "NAME: "
+    std::vector<std::string> details;  // each detail line, without its indent
+};
+
+// The line `name`'s check gives, with its detail lines, CR LF after each.
+std::string CheckLines(std::string_view name, const ComponentCheck& check);
+
+// The report's first line, with its CR LF.
+std::string CheckHeader(const AppVersion& version, std::string_view sysDir);
+
+// The closing line: how many are ok, and what to do about the others.
+std::string CheckClosing(const std::array<ComponentCheck, kComponentCount>& checks);
+
+class Checker {
+public:
+    // `systemDirectory` without a trailing separator; empty when unknown.
+    Checker(PlatformServices& platform, std::string systemDirectory);
+
+    ComponentCheck Check(std::string_view name);
+
+    // The nine, in table order.
+    std::array<ComponentCheck, kComponentCount> CheckAll();
+
+private:
+    // Adds to `check` what the registry says of the installed file `path`.
+    void CheckRegistration(const std::string& path, std::string_view name, ComponentCheck& check);
+
+    struct NamedClass {
+        std::string clsid;
+        std::string fileName;  // lower case
+        RegistryString server;
+    };
+    // The classes whose server has the file name of a component, read from
+    // the registry once (it may list thousands of classes) for all nine.
+    const std::vector<NamedClass>& ClassesByFileName();
+
+    PlatformServices& platform_;
+    std::string systemDirectory_;
+    DependencyWalker walker_;
+    std::optional<std::vector<NamedClass>> classesByFileName_;
+};
+
+}  // namespace tarnwick

@@ -1,0 +1,113 @@
+// The search for a component's dependencies, breadth first through every
+// level of imports.
+#include "installer/dependencies.h"
+
+#include <deque>
+#include <set>
+
+#include "installer/ascii.h"
+#include "installer/installer.h"
+
+namespace tarnwick {
+namespace {
+
+// More DLLs than any real chain of imports reaches; a walk that would read
+// more stops there, so no set of files can keep it going.
+constexpr std::size_t kMaxFilesRead = 512;
+
+}  // namespace
+
+std::string MissingDllList(const std::vector<MissingDll>& missing) {
+    std::string text;
+    for (const MissingDll& dll : missing) {
+        if (!text.empty()) text += ", ";
+        text += dll.name;
+        if (!dll.neededBy.empty()) text += " (needed by " + dll.neededBy + ")";
+    }
+    return text;
+}
+
+bool IsApiSet(std::string_view name) {
+    const std::string lower = AsciiLower(name);
+    return lower.starts_with("api-ms-win-") || lower.starts_with("ext-ms-");
+}
+
+DependencyWalker::DependencyWalker(PlatformServices& platform, const std::string& systemDirectory)
+    : platform_(platform) {
+    if (!systemDirectory.empty()) folders_.push_back(systemDirectory);
+    const std::string windows = platform.WindowsDirectory();
+    if (!windows.empty()) folders_.push_back(windows);
+    const std::string path = platform.EnvironmentVariable("PATH");
+    for (std::size_t start = 0; start <= path.size();) {
+        std::size_t end = path.find(';', start);
+        if (end == std::string::npos) end = path.size();
+        std::string folder = path.substr(start, end - start);
+        if (folder.size() >= 2 && folder.front() == '"' && folder.back() == '"') {
+            folder = folder.substr(1, folder.size() - 2);
+        }
+        if (!folder.empty()) folders_.push_back(std::move(folder));
+        start = end + 1;
+    }
+}
+
+const DependencyWalker::Found& DependencyWalker::Locate(const std::string& name) {
+    const std::string key = AsciiLower(name);
+    if (const auto known = located_.find(key); known != located_.end()) return known->second;
+    Found found;
+    // A name with a folder in it is looked for there alone.
+    if (name.find('\\') != std::string::npos || name.find('/') != std::string::npos) {
+        found.found = platform_.IdentifyFile(name).kind == FileIdentity::Kind::kFile;
+        found.path = name;
+    } else {
+        for (const std::string& folder : folders_) {
+            const std::string path = JoinPath(folder, name);
+            if (platform_.IdentifyFile(path).kind != FileIdentity::Kind::kFile) continue;
+            found = {true, path};
+            break;
+        }
+    }
+    return located_.emplace(key, std::move(found)).first->second;
+}
+
+DependencyReport DependencyWalker::Check(const ImportQuery& imports) {
+    DependencyReport report;
+    struct Pending {
+        std::string name;
+        std::string neededBy;
+    };
+    std::deque<Pending> queue;
+    for (const std::string& name : imports.imports) queue.push_back({name, {}});
+    std::set<std::string> seen;  // in this walk, by lower-case name
+    while (!queue.empty()) {
+        const Pending next = std::move(queue.front());
+        queue.pop_front();
+        if (IsApiSet(next.name) || !seen.insert(AsciiLower(next.name)).second) continue;
+        const Found& found = Locate(next.name);
+        if (!found.found) {
+            report.missing.push_back({next.name, next.neededBy});
+            continue;
+        }
+        const std::string key = AsciiLower(next.name);
+        auto read = importsOf_.find(key);
+        if (read == importsOf_.end()) {
+            if (filesRead_ >= kMaxFilesRead) continue;
+            ++filesRead_;
+            read = importsOf_.emplace(key, platform_.GetImports(found.path)).first;
+        }
+        const ImportQuery& dll = read->second;
+        if (dll.result != FileResult::kOk || !dll.readable) {
+            report.unreadable.push_back(next.name + " (" +
+                                        (dll.result != FileResult::kOk ? std::string(ErrorDescription(dll.result))
+                                                                       : dll.why) +
+                                        ")");
+            continue;
+        }
+        for (const std::string& name : dll.imports) queue.push_back({name, next.name});
+    }
+    for (const std::string& name : imports.delayed) {
+        if (!IsApiSet(name) && !Locate(name).found) report.missingDelayed.push_back(name);
+    }
+    return report;
+}
+
+}  // namespace tarnwick

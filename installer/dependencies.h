@@ -1,0 +1,61 @@
+// Whether the DLLs a component imports can be found where the system's loader
+// looks for them, all the way down: a DLL missing two levels below fails the
+// load as surely as one the component names itself. Read from the files'
+// bytes only; nothing is loaded.
+#pragma once
+
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "installer/platform_services.h"
+
+namespace tarnwick {
+
+struct MissingDll {
+    std::string name;      // as the importing file spells it
+    std::string neededBy;  // the DLL that imports it; empty for the component itself
+};
+
+struct DependencyReport {
+    std::vector<MissingDll> missing;        // imports the loader would not find
+    std::vector<std::string> missingDelayed;  // the component's own imports on first use, not found
+    std::vector<std::string> unreadable;    // DLLs found but not readable: "NAME (why)"
+};
+
+// "A.DLL, B.DLL (needed by C.DLL)".
+std::string MissingDllList(const std::vector<MissingDll>& missing);
+
+// Whether `name` is an API set (api-ms-win-..., ext-ms-...), which the system
+// resolves without a file of that name.
+bool IsApiSet(std::string_view name);
+
+// Searches as the loader does for a DLL loaded by its full path from the
+// system directory: that folder, the Windows directory, then each folder of
+// PATH. Each DLL is looked up and read once per walker, however many files
+// import it, so cycles end and the nine components share the work.
+class DependencyWalker {
+public:
+    DependencyWalker(PlatformServices& platform, const std::string& systemDirectory);
+
+    // What of the imports of the component at `path` (read as `imports`)
+    // would not be found.
+    DependencyReport Check(const ImportQuery& imports);
+
+private:
+    struct Found {
+        bool found = false;
+        std::string path;
+    };
+    // Where the loader finds `name`; looked up once.
+    const Found& Locate(const std::string& name);
+
+    PlatformServices& platform_;
+    std::vector<std::string> folders_;
+    std::map<std::string, Found> located_;           // by lower-case name
+    std::map<std::string, ImportQuery> importsOf_;   // by lower-case name, for found DLLs
+    std::size_t filesRead_ = 0;
+};
+
+}  // namespace tarnwick

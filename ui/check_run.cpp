@@ -1,0 +1,56 @@
+// The check run.
+#include "ui/check_run.h"
+
+#include "installer/installer.h"
+#include "ui/texts.h"
+
+namespace tarnwick {
+
+std::array<ComponentCheck, kComponentCount> WriteCheck(PlatformServices& platform, const std::string& sysDir,
+                                                       const std::function<void(const std::string&)>& report) {
+    Checker checker(platform, sysDir);
+    std::array<ComponentCheck, kComponentCount> checks;
+    for (int i = 0; i < kComponentCount; ++i) {
+        checks[i] = checker.Check(kComponentTable[i]);
+        report(CheckLines(kComponentTable[i], checks[i]));
+    }
+    report(CheckClosing(checks));
+    return checks;
+}
+
+int RunCheck(PlatformServices& platform, bool quiet) {
+    std::string text;
+    const auto report = [&](const std::string& lines) {
+        platform.WriteLog(lines);
+        platform.WriteStandardOutput(lines);
+        text += lines;
+    };
+    bool allOk = false;
+    try {
+        InstallState state;
+        Installer installer(platform, state);
+        const std::string sysDir = installer.GetSystemDir();
+        report(CheckHeader(platform.AppVersionNumbers(), sysDir));
+        allOk = true;
+        for (const ComponentCheck& check : WriteCheck(platform, sysDir, report)) {
+            allOk = allOk && check.verdict == ComponentCheck::Verdict::kOk;
+        }
+    } catch (...) {
+        // Only running out of memory gets here.
+        try {
+            report(std::string(kOutOfMemoryText) + "\r\n");
+        } catch (...) {
+        }
+        allOk = false;
+    }
+    if (!quiet) {
+        try {
+            platform.ShowMessage(text, allOk ? MessageBoxStyle::kInformation : MessageBoxStyle::kWarning,
+                                 std::string(kCheckTitle));
+        } catch (...) {
+        }
+    }
+    return allOk ? 0 : 1;
+}
+
+}  // namespace tarnwick

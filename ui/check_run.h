@@ -1,0 +1,23 @@
+// The check as a run of its own (/check), and its lines in an unattended
+// install's report.
+#pragma once
+
+#include <array>
+#include <functional>
+#include <string>
+
+#include "installer/check.h"
+#include "installer/platform_services.h"
+
+namespace tarnwick {
+
+// Checks the nine installed in `sysDir`, in table order, and hands `report`
+// each component's lines as they are found, then the closing line.
+std::array<ComponentCheck, kComponentCount> WriteCheck(PlatformServices& platform, const std::string& sysDir,
+                                                       const std::function<void(const std::string&)>& report);
+
+// /check: the report to the log, standard output and, unless `quiet`, a box.
+// Installs and changes nothing. Returns the exit code: 0 all nine ok, 1 not.
+int RunCheck(PlatformServices& platform, bool quiet);
+
+}  // namespace tarnwick
