@@ -1,9 +1,10 @@
-// Reading a file's version resource: the portable reader over the file's
-// bytes, fetched a few at a time with ReadFile. Nothing in the file runs, no
-// DLL (version.dll included) is loaded for it, and a file of any size costs
-// the same few reads.
+// Reading a file's version resource and its imports: the portable readers
+// over the file's bytes, fetched a few at a time with ReadFile. Nothing in
+// the file runs, no DLL (version.dll included) is loaded for it, and a file
+// of any size costs the same few reads.
 #include <limits>
 
+#include "installer/pe_imports.h"
 #include "installer/pe_version.h"
 #include "platform/windows/unicode.h"
 #include "platform/windows/windows_platform.h"
@@ -40,24 +41,35 @@ private:
     DWORD error_ = ERROR_SUCCESS;
 };
 
+// The file at `path`, open for reading its bytes, or why it cannot be.
+struct OpenedFile {
+    FileResult result = FileResult::kOk;
+    UniqueHandle handle;
+    std::uint64_t size = 0;
+};
+
+OpenedFile OpenForReading(const std::string& path) {
+    const std::wstring file = FileSystemPath(path);
+    const DWORD attributes = ::GetFileAttributesW(file.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return {FileResultFromError(::GetLastError()), {}, 0};
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return {FileResult::kAccessError, {}, 0};
+    // Others may read it, or rename or delete it, meanwhile. A file someone
+    // has open for writing is refused (a sharing violation: "in use"), since
+    // it could change while it is read.
+    UniqueHandle handle = FileHandle(::CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!handle) return {FileResultFromError(::GetLastError()), {}, 0};
+    LARGE_INTEGER size;
+    if (!::GetFileSizeEx(handle.get(), &size)) return {FileResultFromError(::GetLastError()), {}, 0};
+    return {FileResult::kOk, std::move(handle), static_cast<std::uint64_t>(size.QuadPart)};
+}
+
 }  // namespace
 
 FileVersionQuery WindowsPlatform::GetFileVersion(const std::string& path) {
-    const std::wstring file = FileSystemPath(path);
-    const DWORD attributes = ::GetFileAttributesW(file.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return {FileResultFromError(::GetLastError()), {}};
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return {FileResult::kAccessError, {}};
-    // Others may read it, or rename or delete it, meanwhile. A file someone
-    // has open for writing is refused (a sharing violation: "in use"), since
-    // its version could change while it is read.
-    const UniqueHandle handle = FileHandle(::CreateFileW(file.c_str(), GENERIC_READ,
-                                                         FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!handle) return {FileResultFromError(::GetLastError()), {}};
-    LARGE_INTEGER size;
-    if (!::GetFileSizeEx(handle.get(), &size)) return {FileResultFromError(::GetLastError()), {}};
-
-    FileBytes bytes(handle.get(), static_cast<std::uint64_t>(size.QuadPart));
+    const OpenedFile file = OpenForReading(path);
+    if (file.result != FileResult::kOk) return {file.result, std::nullopt};
+    FileBytes bytes(file.handle.get(), file.size);
     const VersionResource resource = ReadVersionResource(bytes);
     switch (resource.status) {
         case VersionResource::Status::kVersion: return {FileResult::kOk, resource.version};
@@ -66,6 +78,26 @@ FileVersionQuery WindowsPlatform::GetFileVersion(const std::string& path) {
     }
     // A damaged file is an access error; a failed read says why it failed.
     return {FailureFromError(bytes.error()), std::nullopt};
+}
+
+ImportQuery WindowsPlatform::GetImports(const std::string& path) {
+    const OpenedFile file = OpenForReading(path);
+    if (file.result != FileResult::kOk) {
+        ImportQuery failed;
+        failed.result = file.result;
+        return failed;
+    }
+    FileBytes bytes(file.handle.get(), file.size);
+    ImportQuery query = ReadImportTables(bytes);
+    // Tables the reader found damaged are the file's fault; a read that
+    // failed (a lock, a disk error) is not, and says why the file could not
+    // be read.
+    if (!query.readable && bytes.error() != ERROR_SUCCESS) {
+        ImportQuery failed;
+        failed.result = FailureFromError(bytes.error());
+        return failed;
+    }
+    return query;
 }
 
 }  // namespace tarnwick::win

@@ -28,6 +28,7 @@ using UniqueWindow = Unique<HWND, ::DestroyWindow>;  // top-level windows; child
 using UniqueArgv = Unique<LPWSTR*, ::LocalFree>;     // CommandLineToArgvW's result
 using UniqueFind = Unique<HANDLE, ::FindClose>;      // FindFirstFileW's result, when valid
 using UniqueLocal = Unique<HLOCAL, ::LocalFree>;     // a buffer FormatMessageW allocated
+using UniqueKey = Unique<HKEY, ::RegCloseKey>;       // an opened registry key
 
 // A screen device context, released to the screen.
 struct ScreenDcReleaser {

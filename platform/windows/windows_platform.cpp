@@ -16,24 +16,6 @@
 namespace tarnwick::win {
 namespace {
 
-// Calls `query(buffer, size)` (a Win32 function that returns the length it
-// wrote, or the size it needs when the buffer is too small) with a growing
-// buffer. Empty when the call fails.
-template <typename Query>
-std::wstring QueryString(Query query) {
-    std::wstring buffer(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD size = static_cast<DWORD>(buffer.size());
-        const DWORD length = query(buffer.data(), size);
-        if (length == 0) return {};
-        if (length < size) {
-            buffer.resize(length);
-            return buffer;
-        }
-        buffer.resize(buffer.size() * 2);
-    }
-}
-
 // The folder that holds `path`; a drive root keeps its backslash, since "C:"
 // alone means the current folder of drive C.
 std::wstring ParentFolder(const std::wstring& path) {

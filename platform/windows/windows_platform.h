@@ -7,6 +7,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "installer/platform_services.h"
 #include "platform/windows/handles.h"
@@ -28,6 +29,24 @@ using SfcIsFileProtectedFunction = BOOL(WINAPI*)(HANDLE, LPCWSTR);
 // IsProtectedFile's decision with the system's query `isProtected`, or
 // without one (null): whether `path` is a file only the system may replace.
 bool IsProtectedBy(SfcIsFileProtectedFunction isProtected, const std::string& path);
+
+// Calls `query(buffer, size)` (a Win32 function that returns the length it
+// wrote, or the size it needs when the buffer is too small) with a growing
+// buffer. Empty when the call fails.
+template <typename Query>
+std::wstring QueryString(Query query) {
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD size = static_cast<DWORD>(buffer.size());
+        const DWORD length = query(buffer.data(), size);
+        if (length == 0) return {};
+        if (length < size) {
+            buffer.resize(length);
+            return buffer;
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
 
 class WindowsPlatform final : public PlatformServices {
 public:
@@ -57,6 +76,13 @@ public:
     void EndWorker() override;
     bool ServeAsWorker(const std::string& handshake) override;
     std::string ErrorText(std::uint32_t code) override;
+    std::string WindowsDirectory() override;
+    std::string EnvironmentVariable(const std::string& name) override;
+    FileIdentity IdentifyFile(const std::string& path) override;
+    ImportQuery GetImports(const std::string& path) override;
+    RegistryString ReadClassesValue(ClassesHive hive, const std::string& key) override;
+    std::vector<std::string> ClassesSubkeys(ClassesHive hive, const std::string& key) override;
+    TypeLibraryQuery ReadTypeLibrary(const std::string& path) override;
     bool CreateLog(const std::string& path) override;
     void WriteLog(const std::string& text) override;
     void WriteStandardOutput(const std::string& text) override;
@@ -106,6 +132,10 @@ private:
     // sfc.dll, loaded by the first protection query and kept for the rest.
     UniqueModule sfc_;
     bool sfcLoaded_ = false;
+    // oleaut32.dll, loaded by the first type library read and kept likewise:
+    // not imported, since most runs never read one.
+    UniqueModule oleaut_;
+    bool oleautLoaded_ = false;
 
     std::wstring workerProgram_;
     std::optional<Worker> worker_;
