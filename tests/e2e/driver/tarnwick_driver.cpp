@@ -5,7 +5,7 @@
 // test scripts compare byte for byte.
 //
 // Usage:
-//   tarnwick-driver [--action exit|altx|close|enter|space|restore|none] [--timeout SECONDS]
+//   tarnwick-driver [--action exit|altx|close|enter|space|restore|none|boxes] [--timeout SECONDS]
 //                   [--out DIR] [--shots DIR] [--items N] [--bar N] [--errors N]
 //                   [--launch PROGRAM] [-- ARGUMENT...]
 //
@@ -18,6 +18,8 @@
 //                restore  Tab until the Exit button has the focus, minimise the window
 //                       and restore it (WM_SYSCOMMAND), then Enter to the focused control
 //                none   only read the window and leave the program running
+//                boxes  the program shows no window, only message boxes: answer them
+//                       (with --launch only)
 //   --timeout  bound of every single wait, in seconds (default 60; fractions allowed)
 //   --out      folder (created if missing) for the result files below
 //   --shots    folder (created if missing) for window.bmp, box1.bmp, box2.bmp, ...
@@ -43,6 +45,8 @@
 //   boxN-title.txt boxN-text.txt              each box's caption and message
 //   boxN-buttons.txt                          each box's visible button texts
 //   boxN-topmost.txt                          yes when the box stays in front of other windows
+//   boxN-icon.txt                             the box's icon: information, warning, error,
+//                                             question, none, or unknown
 //   hidden-during-boxes.txt                   yes when the window was hidden under every box
 //                                             (also yes when none came: see boxes.txt)
 //   exit-code.txt                             the program's exit code, when it could be read
@@ -491,6 +495,7 @@ struct BoxContents {
     std::vector<std::wstring> buttons;
     HWND ok = nullptr;
     int okId = 0;
+    HICON icon = nullptr;
 };
 
 struct BoxChildSearch {
@@ -510,6 +515,8 @@ BOOL CALLBACK CollectBoxChild(HWND child, LPARAM param) {
     if (!isStatic && !SameText(name, L"Button")) return TRUE;
     if (isStatic) {
         const auto type = static_cast<DWORD>(GetWindowLongW(child, GWL_STYLE)) & SS_TYPEMASK;
+        if (type == SS_ICON)
+            search.contents.icon = reinterpret_cast<HICON>(SendMessageW(child, STM_GETICON, 0, 0));
         if (type == SS_ICON || type == SS_BITMAP || type == SS_ENHMETAFILE) return TRUE;
     }
     const auto text = ReadText(child);
@@ -535,9 +542,48 @@ BOOL CALLBACK CollectBoxChild(HWND child, LPARAM param) {
     return TRUE;
 }
 
+// The colour bits of an icon as 32-bit pixels; empty when it cannot be read
+// here (a handle of another process that is not shared).
+std::vector<std::uint32_t> IconPixels(HICON icon) {
+    ICONINFO info{};
+    if (!icon || !GetIconInfo(icon, &info)) return {};
+    const UniqueGdiObject color(info.hbmColor), mask(info.hbmMask);
+    BITMAP bitmap{};
+    if (!info.hbmColor || !GetObjectW(info.hbmColor, sizeof bitmap, &bitmap)) return {};
+    BITMAPINFO format{};
+    format.bmiHeader.biSize = sizeof format.bmiHeader;
+    format.bmiHeader.biWidth = bitmap.bmWidth;
+    format.bmiHeader.biHeight = bitmap.bmHeight;
+    format.bmiHeader.biPlanes = 1;
+    format.bmiHeader.biBitCount = 32;
+    format.bmiHeader.biCompression = BI_RGB;
+    std::vector<std::uint32_t> pixels(static_cast<std::size_t>(bitmap.bmWidth) * bitmap.bmHeight);
+    HDC screen = GetDC(nullptr);
+    const int lines = GetDIBits(screen, info.hbmColor, 0, bitmap.bmHeight, pixels.data(), &format, DIB_RGB_COLORS);
+    ReleaseDC(nullptr, screen);
+    if (lines != bitmap.bmHeight) return {};
+    return pixels;
+}
+
+// Which of the system's message box icons a box shows: the same handle (the
+// system's icons are shared) or, failing that, the same pixels.
+std::string IconName(HICON icon) {
+    if (!icon) return "none";
+    const std::pair<LPCWSTR, const char*> known[] = {
+        {MAKEINTRESOURCEW(32516), "information"}, {MAKEINTRESOURCEW(32515), "warning"},
+        {MAKEINTRESOURCEW(32513), "error"}, {MAKEINTRESOURCEW(32514), "question"}};  // IDI_*
+    for (const auto& [id, name] : known)
+        if (LoadIconW(nullptr, id) == icon) return name;
+    const auto pixels = IconPixels(icon);
+    if (pixels.empty()) return "unknown";
+    for (const auto& [id, name] : known)
+        if (IconPixels(LoadIconW(nullptr, id)) == pixels) return name;
+    return "unknown";
+}
+
 // --- The run --------------------------------------------------------------------
 
-enum class Action { kExit, kAltX, kClose, kEnter, kSpace, kRestore, kNone };
+enum class Action { kExit, kAltX, kClose, kEnter, kSpace, kRestore, kNone, kBoxes };
 
 struct Options {
     Action action = Action::kExit;
@@ -882,6 +928,7 @@ int Driver::Leave() {
     bool posted = true;
     switch (options_.action) {
     case Action::kNone:
+    case Action::kBoxes:  // no window to leave
         return 0;
     case Action::kExit:
         // Posted, not sent: the click handler only returns once the message
@@ -991,7 +1038,8 @@ int Driver::AnswerBoxes() {
             !Output(prefix + L"-text.txt", Utf8(contents.text)) ||
             !Output(prefix + L"-buttons.txt", JoinLines(contents.buttons)) ||
             !Output(prefix + L"-topmost.txt",
-                    (GetWindowLongPtrW(box, GWL_EXSTYLE) & WS_EX_TOPMOST) ? "yes" : "no"))
+                    (GetWindowLongPtrW(box, GWL_EXSTYLE) & WS_EX_TOPMOST) ? "yes" : "no") ||
+            !Output(prefix + L"-icon.txt", IconName(contents.icon)))
             return kExitStepFailed;
 
         Sleep(kPaintMs);
@@ -1030,6 +1078,11 @@ int Driver::Run() {
     }
     if (!options_.launch.empty())
         if (const int failed = Launch()) return failed;
+    if (options_.action == Action::kBoxes) {
+        if (const int failed = AnswerBoxes()) return failed;
+        Say(L"all steps done in " + Elapsed());
+        return 0;
+    }
     if (const int failed = FindMainWindow()) return failed;
     if (const int failed = WaitForRun()) return failed;
     if (const int failed = Leave()) return failed;
@@ -1042,7 +1095,7 @@ int Driver::Run() {
 // --- Command line ---------------------------------------------------------------
 
 constexpr std::wstring_view kUsage =
-    L"usage: tarnwick-driver [--action exit|altx|close|enter|space|restore|none] [--timeout SECONDS]\n"
+    L"usage: tarnwick-driver [--action exit|altx|close|enter|space|restore|none|boxes] [--timeout SECONDS]\n"
     L"                       [--out DIR] [--shots DIR] [--items N] [--bar N] [--errors N]\n"
     L"                       [--launch PROGRAM] [-- ARGUMENT...]\n";
 
@@ -1064,7 +1117,7 @@ std::optional<Options> ParseOptions(int argc, wchar_t** argv, std::wstring& erro
             const std::pair<std::wstring_view, Action> known[] = {
                 {L"exit", Action::kExit},   {L"altx", Action::kAltX},   {L"close", Action::kClose},
                 {L"enter", Action::kEnter}, {L"space", Action::kSpace}, {L"restore", Action::kRestore},
-                {L"none", Action::kNone}};
+                {L"none", Action::kNone},   {L"boxes", Action::kBoxes}};
             bool found = false;
             for (const auto& [text, action] : known) {
                 if (text == value) {
@@ -1102,6 +1155,10 @@ std::optional<Options> ParseOptions(int argc, wchar_t** argv, std::wstring& erro
             error = L"unknown option " + std::wstring(name);
             return std::nullopt;
         }
+    }
+    if (options.action == Action::kBoxes && options.launch.empty()) {
+        error = L"--action boxes needs --launch";
+        return std::nullopt;
     }
     if (!options.launchArguments.empty() && options.launch.empty()) {
         error = L"arguments after -- need --launch";

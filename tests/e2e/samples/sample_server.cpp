@@ -1,8 +1,11 @@
 // A minimal self-registering in-process COM server, built once under each
 // component name Tarnwick installs, so the end-to-end tests copy and register
-// real servers of our own making. Its one class is a bare IUnknown object.
+// real servers of our own making. It registers its embedded type library and
+// its two creatable classes, both bare IUnknown objects; the type library's
+// third class is noncreatable and never registered.
 #include <windows.h>
 #include <objbase.h>
+#include <oleauto.h>
 #include <olectl.h>
 
 #include <cstddef>
@@ -16,11 +19,35 @@ extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 namespace {
 
-constexpr CLSID kClsid = tarnwick::samples::ClsidFor(L"" TARNWICK_SAMPLE_NAME);
+// The identifiers of sample_typelib.idl, which CMake derives from the name:
+// the same last eight bytes, the third part telling them apart.
+constexpr unsigned char kHash[8] = {TARNWICK_SAMPLE_HASH_BYTES};
+constexpr GUID Derived(unsigned short third) {
+    GUID guid{0x5441524E, 0x5749, third, {}};
+    for (int i = 0; i < 8; ++i) guid.Data4[i] = kHash[i];
+    return guid;
+}
+constexpr CLSID kClasses[] = {Derived(0x4B43), Derived(0x4B44)};  // the creatable ones
+constexpr GUID kLibid = Derived(0x4C42);
+constexpr WORD kLibMajor = 1;
+constexpr WORD kLibMinor = 0;
+
+// The client finds the first class by ClsidFor: CMake's hash must be the same.
+constexpr bool SameGuid(const GUID& a, const GUID& b) {
+    if (a.Data1 != b.Data1 || a.Data2 != b.Data2 || a.Data3 != b.Data3) return false;
+    for (int i = 0; i < 8; ++i) if (a.Data4[i] != b.Data4[i]) return false;
+    return true;
+}
+static_assert(SameGuid(kClasses[0], tarnwick::samples::ClsidFor(L"" TARNWICK_SAMPLE_NAME)),
+              "tarnwick_sample_ids and ClsidFor disagree");
 
 #if defined(TARNWICK_SAMPLE_REGISTRATION_UNLOADABLE)
 // In TWABSENT.DLL, which exists nowhere: the loader refuses this file.
 extern "C" __declspec(dllimport) int TarnwickAbsent();
+#elif defined(TARNWICK_SAMPLE_REGISTRATION_DEEP_IMPORT)
+// In TWMIDDLE.DLL, which imports TWABSENT.DLL: the loader refuses this file
+// for a DLL it finds missing only one level further down.
+extern "C" __declspec(dllimport) int TarnwickMiddle();
 #endif
 
 // Live objects plus outstanding factory references and locks: while any remain,
@@ -94,13 +121,13 @@ public:
 
 Factory g_factory;
 
-// This server's keys under HKEY_CLASSES_ROOT.
+// A class's keys under HKEY_CLASSES_ROOT.
 struct Keys {
     wchar_t clsid[48];   // CLSID\{...}
     wchar_t inproc[64];  // CLSID\{...}\InprocServer32
-    Keys() {
+    explicit Keys(const CLSID& id) {
         wcscpy(clsid, L"CLSID\\");
-        StringFromGUID2(kClsid, clsid + wcslen(clsid), 39);
+        StringFromGUID2(id, clsid + wcslen(clsid), 39);
         wcscat(wcscpy(inproc, clsid), L"\\InprocServer32");
     }
 };
@@ -123,6 +150,9 @@ STDAPI DllRegisterServer() {
 #elif defined(TARNWICK_SAMPLE_REGISTRATION_UNLOADABLE)
     // Never reached; the call keeps the import in the file.
     if (TarnwickAbsent() != 0) return E_UNEXPECTED;
+#elif defined(TARNWICK_SAMPLE_REGISTRATION_DEEP_IMPORT)
+    // Never reached, as above.
+    if (TarnwickMiddle() != 0) return E_UNEXPECTED;
 #elif defined(TARNWICK_SAMPLE_REGISTRATION_CRASHES)
     RaiseException(EXCEPTION_ACCESS_VIOLATION, EXCEPTION_NONCONTINUABLE, 0, nullptr);
     return E_UNEXPECTED;
@@ -136,33 +166,58 @@ STDAPI DllRegisterServer() {
     wchar_t path[kMaxPath];
     const DWORD length = GetModuleFileNameW(reinterpret_cast<HMODULE>(&__ImageBase), path, kMaxPath);
     if (length == 0 || length >= kMaxPath) return SELFREG_E_CLASS;
+#if defined(TARNWICK_SAMPLE_REGISTRATION_ELSEWHERE)
+    // A registration that succeeds but names another file, as one made from
+    // another copy of the component does.
+    const wchar_t* const registered = L"C:\\elsewhere\\" TARNWICK_SAMPLE_NAME;
+#else
+    const wchar_t* const registered = path;
+#endif
 
-    const Keys keys;
-    HKEY key = nullptr;
-    LSTATUS status = RegCreateKeyExW(HKEY_CLASSES_ROOT, keys.inproc, 0, nullptr, 0,
-                                     KEY_SET_VALUE, nullptr, &key, nullptr);
-    if (status != ERROR_SUCCESS) return FromWin32(status);
-    status = SetString(key, nullptr, path);
-    if (status == ERROR_SUCCESS) status = SetString(key, L"ThreadingModel", L"Apartment");
-    RegCloseKey(key);
-    if (status != ERROR_SUCCESS) {
-        // Half a registration would point COM at a server it cannot load.
-        RegDeleteTreeW(HKEY_CLASSES_ROOT, keys.clsid);
-        return FromWin32(status);
+    // The type library from this very file, registered for the path the
+    // classes get.
+    ITypeLib* library = nullptr;
+    HRESULT hr = LoadTypeLibEx(path, REGKIND_NONE, &library);
+    if (FAILED(hr)) return hr;
+    hr = RegisterTypeLib(library, const_cast<wchar_t*>(registered), nullptr);
+    library->Release();
+    if (FAILED(hr)) return hr;
+
+    for (const CLSID& id : kClasses) {
+        const Keys keys(id);
+        HKEY key = nullptr;
+        LSTATUS status = RegCreateKeyExW(HKEY_CLASSES_ROOT, keys.inproc, 0, nullptr, 0,
+                                         KEY_SET_VALUE, nullptr, &key, nullptr);
+        if (status == ERROR_SUCCESS) {
+            status = SetString(key, nullptr, registered);
+            if (status == ERROR_SUCCESS) status = SetString(key, L"ThreadingModel", L"Apartment");
+            RegCloseKey(key);
+        }
+        if (status != ERROR_SUCCESS) {
+            // Half a registration would point COM at a server it cannot load.
+            DllUnregisterServer();
+            return FromWin32(status);
+        }
     }
     return S_OK;
 }
 
 STDAPI DllUnregisterServer() {
-    const LSTATUS status = RegDeleteTreeW(HKEY_CLASSES_ROOT, Keys().clsid);
-    // Already absent is the state asked for.
-    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND ? S_OK : FromWin32(status);
+    HRESULT result = S_OK;
+    for (const CLSID& id : kClasses) {
+        const LSTATUS status = RegDeleteTreeW(HKEY_CLASSES_ROOT, Keys(id).clsid);
+        // Already absent is the state asked for.
+        if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) result = FromWin32(status);
+    }
+    const HRESULT hr = UnRegisterTypeLib(kLibid, kLibMajor, kLibMinor, 0, SYS_WIN32);
+    if (FAILED(hr) && hr != TYPE_E_REGISTRYACCESS && hr != TYPE_E_LIBNOTREGISTERED) result = hr;
+    return result;
 }
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** out) {
     if (out == nullptr) return E_POINTER;
     *out = nullptr;
-    if (clsid != kClsid) return CLASS_E_CLASSNOTAVAILABLE;
+    if (clsid != kClasses[0] && clsid != kClasses[1]) return CLASS_E_CLASSNOTAVAILABLE;
     return g_factory.QueryInterface(riid, out);
 }
 
