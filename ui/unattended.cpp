@@ -71,6 +71,9 @@ int RunUnattended(PlatformServices& platform) {
         // The registrations run side by side while the later copies go on;
         // their verdicts are taken, and reported, in table order.
         installer.InstallComponents();
+        // The check at the end reads type libraries: what that needs is
+        // loaded now, while the registrations are still going on.
+        platform.PrepareTypeLibraryReads();
         for (int i = 0; i < kComponentCount; ++i) {
             const ComponentOutcome& component = state.outcomes[i];
             if (component.outcome == Outcome::kRegistering && component.inWorker) {
