@@ -5,62 +5,19 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstring>
 #include <iostream>
+#include <optional>
 #include <random>
 #include <vector>
 
 #include "installer/pe_version.h"
+#include "tests/host/pe_test_support.h"
 
 namespace tarnwick {
 namespace {
 
 using Status = VersionResource::Status;
-using Bytes = std::vector<std::uint8_t>;
-
-void Put16(Bytes& bytes, std::size_t at, std::uint16_t value) {
-    bytes[at] = static_cast<std::uint8_t>(value);
-    bytes[at + 1] = static_cast<std::uint8_t>(value >> 8);
-}
-void Put32(Bytes& bytes, std::size_t at, std::uint32_t value) {
-    Put16(bytes, at, static_cast<std::uint16_t>(value));
-    Put16(bytes, at + 2, static_cast<std::uint16_t>(value >> 16));
-}
-
-// A file in memory that records every read, and fails the test on any read
-// the reader should never have asked for.
-class MemorySource final : public ByteSource {
-public:
-    explicit MemorySource(Bytes bytes) : bytes_(std::move(bytes)), touched_(bytes_.size()) {}
-
-    std::uint64_t Size() const override { return bytes_.size(); }
-    bool Read(std::uint64_t offset, std::uint8_t* buffer, std::size_t size) override {
-        ++reads_;
-        if (offset > bytes_.size() || size > bytes_.size() - offset) {
-            outside_ = true;
-            return false;
-        }
-        if (reads_ == failAt_) return false;
-        bytesRead_ += size;
-        std::memcpy(buffer, bytes_.data() + offset, size);
-        for (std::size_t i = 0; i < size; ++i) touched_[offset + i] = true;
-        return true;
-    }
-
-    void FailRead(int which) { failAt_ = which; }
-    int reads() const { return reads_; }
-    std::size_t bytesRead() const { return bytesRead_; }
-    bool readOutside() const { return outside_; }
-    const std::vector<bool>& touched() const { return touched_; }
-
-private:
-    Bytes bytes_;
-    std::vector<bool> touched_;
-    int reads_ = 0;
-    int failAt_ = 0;
-    std::size_t bytesRead_ = 0;
-    bool outside_ = false;
-};
+using namespace pe_test;
 
 struct PeOptions {
     bool plus = false;  // PE32+
@@ -87,9 +44,7 @@ struct BuiltPe {
     std::size_t dataEntry = 0, block = 0, blockEnd = 0;
 };
 
-constexpr std::uint32_t kPeOffset = 0x80;
 constexpr std::uint32_t kRsrcRva = 0x2000;
-constexpr std::uint32_t kRsrcFile = 0x400;
 
 // The VS_VERSIONINFO block: header, key, VS_FIXEDFILEINFO, then a child of
 // the kind a resource compiler writes.
@@ -160,55 +115,26 @@ BuiltPe BuildPe(const PeOptions& options = {}) {
     const std::size_t used = blockAt + block.size() + options.padding;
     rsrc.resize((used + 0x1FF) & ~std::size_t{0x1FF});
 
-    Bytes& b = pe.bytes;
-    b.assign(kRsrcFile + rsrc.size(), 0);
-    Put16(b, 0, 0x5A4D);
-    Put32(b, 0x3C, kPeOffset);
-    const char stub[] = "This program cannot be run in DOS mode.";
-    std::copy(stub, stub + sizeof stub, b.begin() + 0x4E);
-    Put32(b, kPeOffset, 0x00004550);
-    const std::size_t coff = kPeOffset + 4;
-    Put16(b, coff, options.plus ? 0x8664 : 0x014C);
-    pe.sectionCount = coff + 2;
-    Put16(b, pe.sectionCount, 2);
-    const std::uint16_t optionalSize = options.plus ? 240 : 224;
-    Put16(b, coff + 16, optionalSize);
-    Put16(b, coff + 18, 0x2102);
-    const std::size_t optional = coff + 20;
-    pe.optionalMagic = optional;
-    Put16(b, optional, options.plus ? 0x020B : 0x010B);
-    Put32(b, optional + 32, 0x1000);  // section alignment
-    Put32(b, optional + 36, 0x200);   // file alignment
-    Put32(b, optional + 56, 0x3000);  // image size
-    Put32(b, optional + 60, 0x200);   // header size
-    pe.rvaCount = optional + (options.plus ? 108 : 92);
-    Put32(b, pe.rvaCount, 16);
-    pe.resourceDirectory = pe.rvaCount + 4 + 2 * 8;
-    Put32(b, pe.resourceDirectory, kRsrcRva);
-    Put32(b, pe.resourceDirectory + 4, static_cast<std::uint32_t>(used));
-    const std::size_t sections = optional + optionalSize;
-    auto section = [&](std::size_t at, const char* name, std::uint32_t virtualSize, std::uint32_t rva,
-                       std::uint32_t rawSize, std::uint32_t rawOffset) {
-        std::memcpy(b.data() + at, name, std::strlen(name));
-        Put32(b, at + 8, virtualSize);
-        Put32(b, at + 12, rva);
-        Put32(b, at + 16, rawSize);
-        Put32(b, at + 20, rawOffset);
-    };
-    section(sections, ".text", 0x10, 0x1000, 0x200, 0x200);
-    b[0x200] = 0xC3;  // ret
-    pe.rsrcHeader = sections + 40;
-    section(pe.rsrcHeader, ".rsrc", static_cast<std::uint32_t>(used), kRsrcRva,
-            static_cast<std::uint32_t>(rsrc.size()), kRsrcFile);
-    std::copy(rsrc.begin(), rsrc.end(), b.begin() + kRsrcFile);
-
-    pe.root = kRsrcFile;
-    pe.versionType = kRsrcFile + rootEntries + 16;
-    pe.versionDirectory = kRsrcFile + typeDir;
-    pe.nameEntry = kRsrcFile + typeDir + 16;
-    pe.languageEntry = kRsrcFile + languages;
-    pe.dataEntry = kRsrcFile + data;
-    pe.block = kRsrcFile + blockAt;
+    PeLayout layout;
+    layout.plus = options.plus;
+    layout.machine = options.plus ? kMachineAmd64 : kMachineI386;
+    layout.sections = {CodeSection(), {".rsrc", kRsrcRva, static_cast<std::uint32_t>(used), std::move(rsrc)}};
+    layout.directories = {{2, kRsrcRva, static_cast<std::uint32_t>(used)}};
+    PeSkeleton skeleton = BuildSkeleton(layout);
+    pe.bytes = std::move(skeleton.bytes);
+    pe.sectionCount = skeleton.sectionCount;
+    pe.optionalMagic = skeleton.optionalMagic;
+    pe.rvaCount = skeleton.rvaCount;
+    pe.resourceDirectory = skeleton.Directory(2);
+    pe.rsrcHeader = skeleton.sectionHeaders[1];
+    const std::size_t rsrcFile = skeleton.sectionData[1];
+    pe.root = rsrcFile;
+    pe.versionType = rsrcFile + rootEntries + 16;
+    pe.versionDirectory = rsrcFile + typeDir;
+    pe.nameEntry = rsrcFile + typeDir + 16;
+    pe.languageEntry = rsrcFile + languages;
+    pe.dataEntry = rsrcFile + data;
+    pe.block = rsrcFile + blockAt;
     pe.blockEnd = pe.block + block.size();
     return pe;
 }

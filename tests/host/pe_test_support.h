@@ -1,0 +1,171 @@
+// What the PE readers' host tests share: little-endian writers, a file in
+// memory that records every read and flags any outside the file, and a PE
+// skeleton (DOS header and stub, PE and optional headers, section table and
+// section data) into which each test lays out the tables its reader looks for.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "installer/pe_version.h"
+
+namespace tarnwick::pe_test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+inline void Put16(Bytes& bytes, std::size_t at, std::uint16_t value) {
+    bytes[at] = static_cast<std::uint8_t>(value);
+    bytes[at + 1] = static_cast<std::uint8_t>(value >> 8);
+}
+inline void Put32(Bytes& bytes, std::size_t at, std::uint32_t value) {
+    Put16(bytes, at, static_cast<std::uint16_t>(value));
+    Put16(bytes, at + 2, static_cast<std::uint16_t>(value >> 16));
+}
+
+// A file in memory that records every read, and fails the test on any read
+// the reader should never have asked for.
+class MemorySource final : public ByteSource {
+public:
+    explicit MemorySource(Bytes bytes) : bytes_(std::move(bytes)), touched_(bytes_.size()) {}
+
+    std::uint64_t Size() const override { return bytes_.size(); }
+    bool Read(std::uint64_t offset, std::uint8_t* buffer, std::size_t size) override {
+        ++reads_;
+        if (offset > bytes_.size() || size > bytes_.size() - offset) {
+            outside_ = true;
+            return false;
+        }
+        if (reads_ == failAt_) return false;
+        bytesRead_ += size;
+        std::memcpy(buffer, bytes_.data() + offset, size);
+        for (std::size_t i = 0; i < size; ++i) touched_[offset + i] = true;
+        return true;
+    }
+
+    void FailRead(int which) { failAt_ = which; }
+    int reads() const { return reads_; }
+    std::size_t bytesRead() const { return bytesRead_; }
+    bool readOutside() const { return outside_; }
+    const std::vector<bool>& touched() const { return touched_; }
+
+private:
+    Bytes bytes_;
+    std::vector<bool> touched_;
+    int reads_ = 0;
+    int failAt_ = 0;
+    std::size_t bytesRead_ = 0;
+    bool outside_ = false;
+};
+
+inline constexpr std::uint32_t kPeOffset = 0x80;
+// The headers' size in the file, where the first section's data begins.
+inline constexpr std::uint32_t kHeadersSize = 0x200;
+inline constexpr std::uint16_t kMachineI386 = 0x014C;
+inline constexpr std::uint16_t kMachineAmd64 = 0x8664;
+
+struct SectionLayout {
+    const char* name;
+    std::uint32_t rva;
+    std::uint32_t virtualSize;
+    Bytes data;  // its raw data, a multiple of the file alignment
+};
+
+struct DirectoryEntry {
+    std::size_t index;
+    std::uint32_t rva;
+    std::uint32_t size;
+};
+
+struct PeLayout {
+    bool plus = false;  // PE32+
+    std::uint16_t machine = kMachineI386;
+    std::uint64_t imageBase = 0;
+    std::uint32_t directoryCount = 16;
+    std::vector<SectionLayout> sections;
+    std::vector<DirectoryEntry> directories;
+};
+
+// The file, and the offsets of the header fields that tests change.
+struct PeSkeleton {
+    Bytes bytes;
+    std::size_t sectionCount = 0, optionalSize = 0, optionalMagic = 0, imageBase = 0, rvaCount = 0;
+    std::vector<std::size_t> sectionHeaders;  // each section's header
+    std::vector<std::size_t> sectionData;     // each section's data
+
+    std::size_t Directory(std::size_t index) const { return rvaCount + 4 + 8 * index; }
+};
+
+// The code section every skeleton starts with: a lone `ret`.
+inline SectionLayout CodeSection() {
+    Bytes code(0x200, 0);
+    code[0] = 0xC3;
+    return {".text", 0x1000, 0x10, std::move(code)};
+}
+
+// The headers as a linker writes them, then the sections' data in order,
+// from kHeadersSize on.
+inline PeSkeleton BuildSkeleton(const PeLayout& layout) {
+    PeSkeleton pe;
+    std::size_t fileSize = kHeadersSize;
+    std::uint64_t imageEnd = 0;
+    for (const SectionLayout& s : layout.sections) {
+        pe.sectionData.push_back(fileSize);
+        fileSize += s.data.size();
+        const std::uint64_t extent = s.virtualSize != 0 ? s.virtualSize : s.data.size();
+        if (s.rva + extent > imageEnd) imageEnd = s.rva + extent;
+    }
+    Bytes& b = pe.bytes;
+    b.assign(fileSize, 0);
+    Put16(b, 0, 0x5A4D);
+    Put32(b, 0x3C, kPeOffset);
+    const char stub[] = "This program cannot be run in DOS mode.";
+    std::memcpy(b.data() + 0x4E, stub, sizeof stub);
+    Put32(b, kPeOffset, 0x00004550);
+    const std::size_t coff = kPeOffset + 4;
+    Put16(b, coff, layout.machine);
+    pe.sectionCount = coff + 2;
+    Put16(b, pe.sectionCount, static_cast<std::uint16_t>(layout.sections.size()));
+    const std::uint16_t optionalSize = layout.plus ? 240 : 224;
+    pe.optionalSize = coff + 16;
+    Put16(b, pe.optionalSize, optionalSize);
+    Put16(b, coff + 18, 0x2102);  // executable, 32-bit, DLL
+    const std::size_t optional = coff + 20;
+    pe.optionalMagic = optional;
+    Put16(b, optional, layout.plus ? 0x020B : 0x010B);
+    if (layout.plus) {
+        pe.imageBase = optional + 24;
+        Put32(b, pe.imageBase, static_cast<std::uint32_t>(layout.imageBase));
+        Put32(b, pe.imageBase + 4, static_cast<std::uint32_t>(layout.imageBase >> 32));
+    } else {
+        pe.imageBase = optional + 28;
+        Put32(b, pe.imageBase, static_cast<std::uint32_t>(layout.imageBase));
+    }
+    Put32(b, optional + 32, 0x1000);  // section alignment
+    Put32(b, optional + 36, 0x200);   // file alignment
+    Put32(b, optional + 56, static_cast<std::uint32_t>((imageEnd + 0xFFF) & ~std::uint64_t{0xFFF}));
+    Put32(b, optional + 60, kHeadersSize);
+    pe.rvaCount = optional + (layout.plus ? 108 : 92);
+    Put32(b, pe.rvaCount, layout.directoryCount);
+    for (const DirectoryEntry& d : layout.directories) {
+        Put32(b, pe.Directory(d.index), d.rva);
+        Put32(b, pe.Directory(d.index) + 4, d.size);
+    }
+    std::size_t header = optional + optionalSize;
+    for (std::size_t i = 0; i < layout.sections.size(); ++i, header += 40) {
+        const SectionLayout& s = layout.sections[i];
+        pe.sectionHeaders.push_back(header);
+        std::memcpy(b.data() + header, s.name, std::strlen(s.name));
+        Put32(b, header + 8, s.virtualSize);
+        Put32(b, header + 12, s.rva);
+        Put32(b, header + 16, static_cast<std::uint32_t>(s.data.size()));
+        Put32(b, header + 20, static_cast<std::uint32_t>(pe.sectionData[i]));
+        std::copy(s.data.begin(), s.data.end(), b.begin() + static_cast<std::ptrdiff_t>(pe.sectionData[i]));
+    }
+    return pe;
+}
+
+}  // namespace tarnwick::pe_test
