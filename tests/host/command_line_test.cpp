@@ -65,7 +65,12 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"SilentWithValue", {"/S=1"}, Action::kInvalid, ""},
         ParseCase{"StrayArgument", {"/S", "C:\\setup"}, Action::kInvalid, ""},
         ParseCase{"BarePrefix", {"-"}, Action::kInvalid, ""},
-        ParseCase{"EmptyArgument", {""}, Action::kInvalid, ""}),
+        ParseCase{"EmptyArgument", {""}, Action::kInvalid, ""},
+        ParseCase{"Check", {"-CHECK"}, Action::kCheck, ""},
+        ParseCase{"CheckSilentWithLog", {"/S", "/check", "/log=c.txt"}, Action::kCheck, "c.txt"},
+        ParseCase{"CheckWithHelp", {"/check", "/?"}, Action::kInvalid, ""},
+        ParseCase{"CheckWithValue", {"/check=all"}, Action::kInvalid, ""},
+        ParseCase{"CheckWithStray", {"/check", "MSINET.OCX"}, Action::kInvalid, ""}),
     [](const ::testing::TestParamInfo<ParseCase>& info) { return std::string(info.param.name); });
 
 TEST(ParseErrorTest, SaysWhatWasNotUnderstoodAndRemembersSilence) {

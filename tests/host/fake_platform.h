@@ -89,6 +89,7 @@ public:
     // that is not (SampleLibrary), copied along with it; a registration that
     // succeeds registers both to the installed file, as a server does.
     bool serversRegister = true;
+    std::map<std::string, std::string> registersTo;  // file name -> the path its server registers instead
 
     // --- What happened --------------------------------------------------------
     std::vector<std::string> journal;
@@ -249,11 +250,13 @@ public:
     void RegisterServer(const std::string& path) {
         const auto library = typeLibraries.find(path);
         if (!serversRegister || library == typeLibraries.end()) return;
+        const auto instead = registersTo.find(path.substr(path.rfind('\\') + 1));
+        const std::string& server = instead == registersTo.end() ? path : instead->second;
         for (const TypeLibraryClass& coclass : library->second.classes) {
-            if (coclass.creatable) RegisterClass(coclass.clsid, path);
+            if (coclass.creatable) RegisterClass(coclass.clsid, server);
         }
         registry[{ClassesHive::kClassesRoot, Lower("TypeLib\\" + library->second.libid + "\\1.0\\0\\win32")}] =
-            {RegistryString::Kind::kString, path};
+            {RegistryString::Kind::kString, server};
     }
     // Registers the class `clsid` to `path` in `hive`, as a server would.
     void RegisterClass(const std::string& clsid, const std::string& path,

@@ -286,7 +286,7 @@ TEST_F(InstalledFilesTest, ReadsATypeLibraryAsAFileAndFromADll) {
 TEST_F(InstalledFilesTest, FilesWithoutATypeLibrary) {
     const std::wstring text = root_ + L"\\text.dll";
     WriteFile(text, "not a type library\r\n");
-    for (const std::wstring& path : {text, Fixture(L"UNVERSIONED.DLL"), root_ + L"\\none.dll",
+    for (const std::wstring& path : {text, Fixture(L"genuine\\twhelper.dll"), root_ + L"\\none.dll",
                                      root_ + L"\\no folder\\none.tlb"}) {
         SCOPED_TRACE(Narrow(path));
         const TypeLibraryQuery query = platform_.ReadTypeLibrary(Narrow(path));
