@@ -196,7 +196,7 @@ TEST_F(ClassesTest, ReadsEachKindOfDefaultValue) {
     SetDefault(HKEY_CURRENT_USER, key + L"\\NoDefault", REG_SZ, nullptr, 0);
     // Written without its NUL, and with an odd byte after its last character.
     SetDefault(HKEY_CURRENT_USER, key + L"\\Unterminated", REG_SZ, L"abc", 3 * sizeof(wchar_t));
-    SetDefault(HKEY_CURRENT_USER, key + L"\\Odd", REG_SZ, L"abc", 3 * sizeof(wchar_t) + 1);
+    SetDefault(HKEY_CURRENT_USER, key + L"\\Odd", REG_SZ, L"abcd", 3 * sizeof(wchar_t) + 1);
     // Longer than any path: refused rather than cut.
     SetString(HKEY_CURRENT_USER, key + L"\\Huge", REG_SZ, std::wstring(40000, L'h'));
 

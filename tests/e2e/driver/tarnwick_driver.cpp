@@ -495,7 +495,7 @@ struct BoxContents {
     std::vector<std::wstring> buttons;
     HWND ok = nullptr;
     int okId = 0;
-    HICON icon = nullptr;
+    HWND icon = nullptr;  // the static showing the box's icon, if any
 };
 
 struct BoxChildSearch {
@@ -515,8 +515,7 @@ BOOL CALLBACK CollectBoxChild(HWND child, LPARAM param) {
     if (!isStatic && !SameText(name, L"Button")) return TRUE;
     if (isStatic) {
         const auto type = static_cast<DWORD>(GetWindowLongW(child, GWL_STYLE)) & SS_TYPEMASK;
-        if (type == SS_ICON)
-            search.contents.icon = reinterpret_cast<HICON>(SendMessageW(child, STM_GETICON, 0, 0));
+        if (type == SS_ICON) search.contents.icon = child;
         if (type == SS_ICON || type == SS_BITMAP || type == SS_ENHMETAFILE) return TRUE;
     }
     const auto text = ReadText(child);
@@ -542,43 +541,72 @@ BOOL CALLBACK CollectBoxChild(HWND child, LPARAM param) {
     return TRUE;
 }
 
-// The colour bits of an icon as 32-bit pixels; empty when it cannot be read
-// here (a handle of another process that is not shared).
-std::vector<std::uint32_t> IconPixels(HICON icon) {
-    ICONINFO info{};
-    if (!icon || !GetIconInfo(icon, &info)) return {};
-    const UniqueGdiObject color(info.hbmColor), mask(info.hbmMask);
-    BITMAP bitmap{};
-    if (!info.hbmColor || !GetObjectW(info.hbmColor, sizeof bitmap, &bitmap)) return {};
-    BITMAPINFO format{};
-    format.bmiHeader.biSize = sizeof format.bmiHeader;
-    format.bmiHeader.biWidth = bitmap.bmWidth;
-    format.bmiHeader.biHeight = bitmap.bmHeight;
-    format.bmiHeader.biPlanes = 1;
-    format.bmiHeader.biBitCount = 32;
-    format.bmiHeader.biCompression = BI_RGB;
-    std::vector<std::uint32_t> pixels(static_cast<std::size_t>(bitmap.bmWidth) * bitmap.bmHeight);
-    HDC screen = GetDC(nullptr);
-    const int lines = GetDIBits(screen, info.hbmColor, 0, bitmap.bmHeight, pixels.data(), &format, DIB_RGB_COLORS);
-    ReleaseDC(nullptr, screen);
-    if (lines != bitmap.bmHeight) return {};
-    return pixels;
+// An icon drawn as the icon static draws it, at its client size, over black
+// and over white: where both agree, the icon's own colour shows.
+std::optional<ScreenCopy> DrawnIcon(HICON icon, int width, int height, bool white) {
+    ScreenCopy copy;
+    copy.width = width;
+    copy.height = height;
+    UniqueScreenDc screen(GetDC(nullptr));
+    UniqueMemoryDc memory(CreateCompatibleDC(screen.get()));
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    UniqueGdiObject bitmap(CreateDIBSection(screen.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!screen.get() || !memory.get() || !bitmap.get() || !bits) return std::nullopt;
+    {
+        Selection selected(memory.get(), bitmap.get());
+        const RECT all{0, 0, width, height};
+        FillRect(memory.get(), &all, static_cast<HBRUSH>(GetStockObject(white ? WHITE_BRUSH : BLACK_BRUSH)));
+        if (!DrawIconEx(memory.get(), 0, 0, icon, width, height, 0, nullptr, DI_NORMAL)) return std::nullopt;
+    }
+    GdiFlush();
+    copy.stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
+    copy.bits.assign(static_cast<const char*>(bits), copy.stride * static_cast<DWORD>(height));
+    return copy;
 }
 
-// Which of the system's message box icons a box shows: the same handle (the
-// system's icons are shared) or, failing that, the same pixels.
-std::string IconName(HICON icon) {
-    if (!icon) return "none";
-    const std::pair<LPCWSTR, const char*> known[] = {
-        {MAKEINTRESOURCEW(32516), "information"}, {MAKEINTRESOURCEW(32515), "warning"},
-        {MAKEINTRESOURCEW(32513), "error"}, {MAKEINTRESOURCEW(32514), "question"}};  // IDI_*
-    for (const auto& [id, name] : known)
-        if (LoadIconW(nullptr, id) == icon) return name;
-    const auto pixels = IconPixels(icon);
-    if (pixels.empty()) return "unknown";
-    for (const auto& [id, name] : known)
-        if (IconPixels(LoadIconW(nullptr, id)) == pixels) return name;
-    return "unknown";
+// Which of the system's message box icons the static `shown` shows, told by
+// its pixels on screen: an icon handle of another process means nothing here.
+std::string IconName(HWND shown) {
+    if (!shown) return "none";
+    RECT rect{};
+    if (!GetClientRect(shown, &rect)) return "unknown";
+    MapWindowPoints(shown, nullptr, reinterpret_cast<POINT*>(&rect), 2);
+    const auto screen = CopyScreen(rect);
+    if (!screen) return "unknown";
+    const std::pair<int, const char*> known[] = {
+        {32516, "information"}, {32515, "warning"}, {32513, "error"}, {32514, "question"}};  // IDI_*
+    std::string best = "unknown";
+    double bestShare = 0.9;  // below this, none of them
+    for (const auto& [id, name] : known) {
+        const HICON icon = LoadIconW(nullptr, MAKEINTRESOURCEW(id));
+        const auto black = DrawnIcon(icon, screen->width, screen->height, false);
+        const auto white = DrawnIcon(icon, screen->width, screen->height, true);
+        if (!icon || !black || !white) continue;
+        int opaque = 0, same = 0;
+        for (int y = 0; y < screen->height; ++y) {
+            for (int x = 0; x < screen->width; ++x) {
+                const unsigned char* b = black->At(x, y);
+                const unsigned char* w = white->At(x, y);
+                if (b[0] != w[0] || b[1] != w[1] || b[2] != w[2]) continue;
+                ++opaque;
+                const unsigned char* s = screen->At(x, y);
+                if (s[0] == b[0] && s[1] == b[1] && s[2] == b[2]) ++same;
+            }
+        }
+        const double share = opaque ? static_cast<double>(same) / opaque : 0;
+        if (share > bestShare) {
+            bestShare = share;
+            best = name;
+        }
+    }
+    return best;
 }
 
 // --- The run --------------------------------------------------------------------
@@ -1038,11 +1066,12 @@ int Driver::AnswerBoxes() {
             !Output(prefix + L"-text.txt", Utf8(contents.text)) ||
             !Output(prefix + L"-buttons.txt", JoinLines(contents.buttons)) ||
             !Output(prefix + L"-topmost.txt",
-                    (GetWindowLongPtrW(box, GWL_EXSTYLE) & WS_EX_TOPMOST) ? "yes" : "no") ||
-            !Output(prefix + L"-icon.txt", IconName(contents.icon)))
+                    (GetWindowLongPtrW(box, GWL_EXSTYLE) & WS_EX_TOPMOST) ? "yes" : "no"))
             return kExitStepFailed;
 
         Sleep(kPaintMs);
+        // Read from the screen, once the box has been painted.
+        if (!Output(prefix + L"-icon.txt", IconName(contents.icon))) return kExitStepFailed;
         if (!Shot(box, prefix + L".bmp")) return kExitStepFailed;
 
         // Posted, like a click would be queued: sending would wait until the
