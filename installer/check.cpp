@@ -120,7 +120,8 @@ ComponentCheck Checker::Check(std::string_view name) {
                                 JoinPath(windows, "System32\\" + file));
     };
 
-    switch (platform_.IdentifyFile(installed).kind) {
+    const FileIdentity self = Identify(installed);
+    switch (self.kind) {
         case FileIdentity::Kind::kMissing:
             Find(check, Verdict::kMissing, "missing");
             sixtyFourBitCopy();
@@ -154,7 +155,7 @@ ComponentCheck Checker::Check(std::string_view name) {
                                 " (the component loads, but may fail when it needs it)");
     }
 
-    CheckRegistration(installed, name, check);
+    CheckRegistration(installed, self, name, check);
 
     const FileVersionQuery beside = platform_.GetFileVersion(JoinPath(platform_.AppFolder(), file));
     if (beside.result == FileResult::kOk && beside.version && !KeepInstalled(beside.version, version.version) &&
@@ -170,6 +171,12 @@ ComponentCheck Checker::Check(std::string_view name) {
         sixtyFourBitCopy();
     }
     return check;
+}
+
+const FileIdentity& Checker::Identify(const std::string& path) {
+    const std::string key = AsciiLower(path);
+    if (const auto known = identities_.find(key); known != identities_.end()) return known->second;
+    return identities_.emplace(key, platform_.IdentifyFile(path)).first->second;
 }
 
 const std::vector<Checker::NamedClass>& Checker::ClassesByFileName() {
@@ -189,8 +196,8 @@ const std::vector<Checker::NamedClass>& Checker::ClassesByFileName() {
     return classesByFileName_.emplace(std::move(named));
 }
 
-void Checker::CheckRegistration(const std::string& path, std::string_view name, ComponentCheck& check) {
-    const FileIdentity self = platform_.IdentifyFile(path);
+void Checker::CheckRegistration(const std::string& path, const FileIdentity& self, std::string_view name,
+                                ComponentCheck& check) {
     const auto pointing = [&](const RegistryString& value) {
         Pointing to;
         if (value.kind == RegistryString::Kind::kMissing) return Pointing{Pointing::To::kNothing, "not registered"};
@@ -207,7 +214,7 @@ void Checker::CheckRegistration(const std::string& path, std::string_view name, 
             to.text += " (longer than COM can load)";
             return to;
         }
-        const FileIdentity target = platform_.IdentifyFile(resolved);
+        const FileIdentity& target = Identify(resolved);
         switch (target.kind) {
             case FileIdentity::Kind::kFile:
                 if (target.volume == self.volume && target.index == self.index) to.to = Pointing::To::kThisFile;

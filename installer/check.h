@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -52,8 +53,10 @@ public:
     std::array<ComponentCheck, kComponentCount> CheckAll();
 
 private:
-    // Adds to `check` what the registry says of the installed file `path`.
-    void CheckRegistration(const std::string& path, std::string_view name, ComponentCheck& check);
+    // Adds to `check` what the registry says of the installed file `path`,
+    // which is the file `self`.
+    void CheckRegistration(const std::string& path, const FileIdentity& self, std::string_view name,
+                           ComponentCheck& check);
 
     struct NamedClass {
         std::string clsid;
@@ -63,11 +66,15 @@ private:
     // The classes whose server has the file name of a component, read from
     // the registry once (it may list thousands of classes) for all nine.
     const std::vector<NamedClass>& ClassesByFileName();
+    // What `path` names, asked once per spelling: a component's classes and
+    // its type library usually all name one path.
+    const FileIdentity& Identify(const std::string& path);
 
     PlatformServices& platform_;
     std::string systemDirectory_;
     DependencyWalker walker_;
     std::optional<std::vector<NamedClass>> classesByFileName_;
+    std::map<std::string, FileIdentity> identities_;  // by lower-case path
 };
 
 }  // namespace tarnwick

@@ -11,9 +11,10 @@
 namespace tarnwick {
 namespace {
 
-// More DLLs than any real chain of imports reaches; a walk that would read
-// more stops there, so no set of files can keep it going.
-constexpr std::size_t kMaxFilesRead = 512;
+// Far more files than any real chain of imports, through every folder of
+// PATH, makes the walk look for; it looks for no more, so no set of files
+// and no PATH can keep it going.
+constexpr std::size_t kMaxLookups = 4096;
 
 }  // namespace
 
@@ -55,16 +56,19 @@ const DependencyWalker::Found& DependencyWalker::Locate(const std::string& name)
     if (const auto known = located_.find(key); known != located_.end()) return known->second;
     Found found;
     // A name with a folder in it is looked for there alone.
-    if (name.find('\\') != std::string::npos || name.find('/') != std::string::npos) {
-        found.found = platform_.IdentifyFile(name).kind == FileIdentity::Kind::kFile;
-        found.path = name;
+    std::vector<std::string> places;
+    if (name.find_first_of("\\/") != std::string::npos) {
+        places.push_back(name);
     } else {
-        for (const std::string& folder : folders_) {
-            const std::string path = JoinPath(folder, name);
-            if (platform_.IdentifyFile(path).kind != FileIdentity::Kind::kFile) continue;
-            found = {true, path};
-            break;
-        }
+        for (const std::string& folder : folders_) places.push_back(JoinPath(folder, name));
+    }
+    for (const std::string& path : places) {
+        if (lookups_ >= kMaxLookups) break;
+        ++lookups_;
+        ImportQuery imports = platform_.GetImports(path);
+        if (imports.result == FileResult::kFileNotFound || imports.result == FileResult::kPathNotFound) continue;
+        found = {true, std::move(imports)};
+        break;
     }
     return located_.emplace(key, std::move(found)).first->second;
 }
@@ -87,14 +91,7 @@ DependencyReport DependencyWalker::Check(const ImportQuery& imports) {
             report.missing.push_back({next.name, next.neededBy});
             continue;
         }
-        const std::string key = AsciiLower(next.name);
-        auto read = importsOf_.find(key);
-        if (read == importsOf_.end()) {
-            if (filesRead_ >= kMaxFilesRead) continue;
-            ++filesRead_;
-            read = importsOf_.emplace(key, platform_.GetImports(found.path)).first;
-        }
-        const ImportQuery& dll = read->second;
+        const ImportQuery& dll = found.imports;
         if (dll.result != FileResult::kOk || !dll.readable) {
             report.unreadable.push_back(next.name + " (" +
                                         (dll.result != FileResult::kOk ? std::string(ErrorDescription(dll.result))

@@ -46,16 +46,16 @@ public:
 private:
     struct Found {
         bool found = false;
-        std::string path;
+        ImportQuery imports;  // with found: what the file found imports
     };
-    // Where the loader finds `name`; looked up once.
+    // The DLL `name` where the loader finds it, with its imports; looked up
+    // once. Reading a file's imports is also what tells whether it is there.
     const Found& Locate(const std::string& name);
 
     PlatformServices& platform_;
     std::vector<std::string> folders_;
-    std::map<std::string, Found> located_;           // by lower-case name
-    std::map<std::string, ImportQuery> importsOf_;   // by lower-case name, for found DLLs
-    std::size_t filesRead_ = 0;
+    std::map<std::string, Found> located_;  // by lower-case name
+    std::size_t lookups_ = 0;
 };
 
 }  // namespace tarnwick

@@ -20,6 +20,7 @@ constexpr std::size_t kDescriptorSize = 20;         // IMAGE_IMPORT_DESCRIPTOR
 constexpr std::size_t kDelayedDescriptorSize = 32;  // ImgDelayDescr
 constexpr std::size_t kDescriptorNameField = 12;
 constexpr std::size_t kDelayedNameField = 4;
+constexpr std::size_t kDescriptorThunksField = 16;  // FirstThunk
 constexpr std::uint32_t kDelayedRvaAttribute = 1;   // dlattrRva: RVAs, not addresses
 constexpr std::uint64_t kImageBaseField = 28;       // in a PE32 optional header
 // Real files import a few dozen DLLs; a table that does not end by then is damaged.
@@ -31,6 +32,9 @@ struct Table {
     std::size_t index;
     std::size_t descriptorSize;
     std::size_t nameField;
+    // A zero here ends the table too: the loader stops at the first
+    // descriptor without an address table, and loads nothing past it.
+    std::size_t endField;
     bool delayed;
 };
 
@@ -60,7 +64,7 @@ bool ReadTable(pe::Image& image, const pe::Headers& headers, std::uint32_t image
         const std::uint64_t at = directory.rva + std::uint64_t{i} * table.descriptorSize;
         if (!image.ReadRva(at, descriptor.data(), table.descriptorSize)) return false;
         std::uint64_t nameAt = U32(descriptor.data() + table.nameField);
-        if (nameAt == 0) return true;  // the table's end
+        if (nameAt == 0 || U32(descriptor.data() + table.endField) == 0) return true;  // the table's end
         // Delayed tables from old linkers hold addresses rather than RVAs.
         if (table.delayed && !(U32(descriptor.data()) & kDelayedRvaAttribute)) {
             if (nameAt < imageBase) return false;
@@ -90,20 +94,20 @@ ImportQuery ReadImportTables(ByteSource& source) {
     }
     if (headers.magic == pe::kPe32PlusMagic) return Unreadable("a 64-bit file, which 32-bit programs cannot load");
     if (headers.machine != pe::kMachineI386) return Unreadable("made for another processor");
+    // The header reader has checked that the optional header is long enough.
     std::array<std::uint8_t, 4> base;
-    if (headers.optionalSize < kImageBaseField + base.size() ||
-        !image.ReadAt(headers.optionalOffset + kImageBaseField, base.data(), base.size())) {
+    if (!image.ReadAt(headers.optionalOffset + kImageBaseField, base.data(), base.size())) {
         return Unreadable("its headers are damaged or point outside the file");
     }
     if (!pe::ReadSections(image, headers)) return Unreadable("its section table is damaged or outside the file");
 
     ImportQuery query;
     if (!ReadTable(image, headers, U32(base.data()),
-                   {kImportDirectoryIndex, kDescriptorSize, kDescriptorNameField, false}, query.imports)) {
+                   {kImportDirectoryIndex, kDescriptorSize, kDescriptorNameField, kDescriptorThunksField, false}, query.imports)) {
         return Unreadable("its import table is damaged or points outside the file");
     }
     if (!ReadTable(image, headers, U32(base.data()),
-                   {kDelayedDirectoryIndex, kDelayedDescriptorSize, kDelayedNameField, true}, query.delayed)) {
+                   {kDelayedDirectoryIndex, kDelayedDescriptorSize, kDelayedNameField, kDelayedNameField, true}, query.delayed)) {
         return Unreadable("its delayed-import table is damaged or points outside the file");
     }
     query.readable = true;

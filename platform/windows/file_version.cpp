@@ -2,6 +2,8 @@
 // over the file's bytes, fetched a few at a time with ReadFile. Nothing in
 // the file runs, no DLL (version.dll included) is loaded for it, and a file
 // of any size costs the same few reads.
+#include <array>
+#include <cstring>
 #include <limits>
 
 #include "installer/pe_imports.h"
@@ -12,7 +14,10 @@
 namespace tarnwick::win {
 namespace {
 
-// An open file's bytes; remembers why a read failed.
+// An open file's bytes; remembers why a read failed. The readers ask for a
+// few bytes at a time, mostly close together (the headers, then a table and
+// the names it points to), and each ReadFile is a call into the system: a
+// small read is served from a window of the file read whole around it.
 class FileBytes final : public ByteSource {
 public:
     FileBytes(HANDLE file, std::uint64_t size) : file_(file), size_(size) {}
@@ -20,6 +25,27 @@ public:
     std::uint64_t Size() const override { return size_; }
 
     bool Read(std::uint64_t offset, std::uint8_t* buffer, std::size_t size) override {
+        if (size > kWindow || offset > size_ || size > size_ - offset) return ReadDirect(offset, buffer, size);
+        if (offset < windowStart_ || offset - windowStart_ + size > windowLength_) {
+            // The aligned window that holds the read, or one starting at it.
+            std::uint64_t start = offset - offset % kWindow;
+            if (offset + size > start + kWindow) start = offset;
+            const std::size_t length = static_cast<std::size_t>(size_ - start < kWindow ? size_ - start : kWindow);
+            windowLength_ = 0;
+            if (!ReadDirect(start, window_.data(), length)) return false;
+            windowStart_ = start;
+            windowLength_ = length;
+        }
+        std::memcpy(buffer, window_.data() + (offset - windowStart_), size);
+        return true;
+    }
+
+    DWORD error() const { return error_; }
+
+private:
+    static constexpr std::size_t kWindow = 4096;
+
+    bool ReadDirect(std::uint64_t offset, std::uint8_t* buffer, std::size_t size) {
         if (size > std::numeric_limits<DWORD>::max()) return false;
         // On a handle opened for synchronous reads the offset places the read.
         OVERLAPPED at{};
@@ -33,12 +59,12 @@ public:
         return read == size;  // short: the file shrank under us
     }
 
-    DWORD error() const { return error_; }
-
-private:
     HANDLE file_;
     std::uint64_t size_;
     DWORD error_ = ERROR_SUCCESS;
+    std::array<std::uint8_t, kWindow> window_;
+    std::uint64_t windowStart_ = 0;
+    std::size_t windowLength_ = 0;
 };
 
 // The file at `path`, open for reading its bytes, or why it cannot be.

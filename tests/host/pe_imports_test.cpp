@@ -198,6 +198,11 @@ TEST(PeImportsTest, ReadsBothTablesInFileOrder) {
     EXPECT_EQ(onlyImports.answer.imports.size(), 3u);
     EXPECT_TRUE(onlyImports.answer.delayed.empty());
 
+    // The loader stops at a descriptor without an address table: so does the reader.
+    ImportPe cut = BuildImportPe();
+    Put32(cut.bytes, cut.descriptors[1] + 16, 0);
+    EXPECT_EQ(Read(cut.bytes).answer.imports, (Names{"KERNEL32.dll"}));
+
     // Within the limits: a name of the longest length, and a thousand DLLs.
     ImportPe longest = BuildImportPe();
     PutText(longest.bytes, longest.data, std::string(kLongestName, 'L'));
@@ -351,6 +356,7 @@ TEST(PeImportsTest, ATableThatNeverEndsIsReadOnlyToTheCap) {
         Bytes idata(kIdataSize, 0);
         for (std::size_t at = 0; at + size <= idata.size(); at += size) {
             if (index == kDelayedIndex) Put32(idata, at, 1);
+            if (index == kImportIndex) Put32(idata, at + 16, kNameRva);  // an address table, so no end there
             Put32(idata, at + nameField, kNameRva);
         }
         Bytes data(0x200, 0);
