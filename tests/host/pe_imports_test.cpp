@@ -138,17 +138,9 @@ ImportPe BuildImportPe(const ImportOptions& options = {}) {
     return pe;
 }
 
-struct Outcome {
-    ImportQuery answer;
-    bool readOutside = false;
-    std::size_t bytesRead = 0;
-};
+using Outcome = ReadOutcome<ImportQuery>;
 
-Outcome Read(Bytes bytes) {
-    MemorySource source(std::move(bytes));
-    ImportQuery answer = ReadImportTables(source);
-    return {std::move(answer), source.readOutside(), source.bytesRead()};
-}
+Outcome Read(Bytes bytes) { return ReadWith(ReadImportTables, std::move(bytes)); }
 
 // Not readable, saying `word`, with no names and no read outside the file.
 void ExpectUnreadable(const Outcome& outcome, const std::string& word, const std::string& what) {
@@ -530,13 +522,8 @@ TEST(PeImportsTest, FuzzedFilesNeverReadOutsideOrLie) {
         // Bit flips: where no flipped byte is one the reader looks at, the
         // answer is the pristine one; elsewhere any answer, but no harm.
         for (int i = 0; i < 8000; ++i) {
-            Bytes bytes = base.bytes;
             bool structural = false;
-            for (std::size_t flips = 1 + pick(8); flips > 0; --flips) {
-                const std::size_t at = pick(bytes.size());
-                bytes[at] ^= static_cast<std::uint8_t>(1u << pick(8));
-                structural = structural || pristine.touched()[at];
-            }
+            const Bytes bytes = FlipBits(base.bytes, pristine.touched(), pick, structural);
             const ImportQuery answer = check(bytes, "flipped");
             if (!structural) {
                 ASSERT_TRUE(same(answer)) << "flip case " << cases << ": " << answer.why;

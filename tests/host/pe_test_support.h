@@ -61,6 +61,36 @@ private:
     bool outside_ = false;
 };
 
+// What a reader answered for a file, and how it read it.
+template <typename Answer>
+struct ReadOutcome {
+    Answer answer;
+    bool readOutside = false;
+    std::size_t bytesRead = 0;
+};
+
+// `bytes` with one to eight bits flipped at random (`pick(n)` gives a number
+// below n); `structural` tells whether one of them is in a byte the reader
+// read of the pristine file (`touched`).
+template <typename Pick>
+Bytes FlipBits(Bytes bytes, const std::vector<bool>& touched, Pick& pick, bool& structural) {
+    structural = false;
+    for (std::size_t flips = 1 + pick(8); flips > 0; --flips) {
+        const std::size_t at = pick(bytes.size());
+        bytes[at] ^= static_cast<std::uint8_t>(1u << pick(8));
+        structural = structural || touched[at];
+    }
+    return bytes;
+}
+
+// Runs `reader` on `bytes` through a MemorySource.
+template <typename Reader>
+auto ReadWith(Reader reader, Bytes bytes) {
+    MemorySource source(std::move(bytes));
+    auto answer = reader(source);
+    return ReadOutcome<decltype(answer)>{std::move(answer), source.readOutside(), source.bytesRead()};
+}
+
 inline constexpr std::uint32_t kPeOffset = 0x80;
 // The headers' size in the file, where the first section's data begins.
 inline constexpr std::uint32_t kHeadersSize = 0x200;

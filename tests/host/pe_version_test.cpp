@@ -139,17 +139,9 @@ BuiltPe BuildPe(const PeOptions& options = {}) {
     return pe;
 }
 
-struct Outcome {
-    VersionResource answer;
-    bool readOutside = false;
-    std::size_t bytesRead = 0;
-};
+using Outcome = ReadOutcome<VersionResource>;
 
-Outcome Read(Bytes bytes) {
-    MemorySource source(std::move(bytes));
-    const VersionResource answer = ReadVersionResource(source);
-    return {answer, source.readOutside(), source.bytesRead()};
-}
+Outcome Read(Bytes bytes) { return ReadWith(ReadVersionResource, std::move(bytes)); }
 
 Status StatusOf(Bytes bytes) { return Read(std::move(bytes)).answer.status; }
 
@@ -317,13 +309,8 @@ TEST(PeVersionTest, FuzzedFilesNeverReadOutsideOrLie) {
         // Bit flips: where no flipped byte is one the reader looks at, the
         // answer is the pristine one; elsewhere any answer, but no harm.
         for (int i = 0; i < 8000; ++i) {
-            Bytes bytes = base.bytes;
             bool structural = false;
-            for (std::size_t flips = 1 + pick(8); flips > 0; --flips) {
-                const std::size_t at = pick(bytes.size());
-                bytes[at] ^= static_cast<std::uint8_t>(1u << pick(8));
-                structural = structural || pristine.touched()[at];
-            }
+            const Bytes bytes = FlipBits(base.bytes, pristine.touched(), pick, structural);
             const VersionResource answer = check(bytes, "flipped");
             if (!structural) {
                 ASSERT_EQ(answer.status, Status::kVersion);

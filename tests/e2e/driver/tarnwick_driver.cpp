@@ -229,18 +229,20 @@ struct ScreenCopy {
     }
 };
 
-std::optional<ScreenCopy> CopyScreen(const RECT& rect) {
+// A 24-bit top-down copy of `width` by `height` pixels of what `paint` draws
+// into a memory DC compatible with the screen (given the screen's DC too).
+template <typename Paint>
+std::optional<ScreenCopy> PaintedCopy(int width, int height, Paint paint) {
     ScreenCopy copy;
-    copy.width = rect.right - rect.left;
-    copy.height = rect.bottom - rect.top;
-    if (copy.width <= 0 || copy.height <= 0) return std::nullopt;
-
+    copy.width = width;
+    copy.height = height;
+    if (width <= 0 || height <= 0) return std::nullopt;
     UniqueScreenDc screen(GetDC(nullptr));
     UniqueMemoryDc memory(CreateCompatibleDC(screen.get()));
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = copy.width;
-    info.bmiHeader.biHeight = copy.height;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 24;
     info.bmiHeader.biCompression = BI_RGB;
@@ -249,14 +251,19 @@ std::optional<ScreenCopy> CopyScreen(const RECT& rect) {
     if (!screen.get() || !memory.get() || !bitmap.get() || !bits) return std::nullopt;
     {
         Selection selected(memory.get(), bitmap.get());
-        if (!BitBlt(memory.get(), 0, 0, copy.width, copy.height, screen.get(), rect.left, rect.top,
-                    SRCCOPY | CAPTUREBLT))
-            return std::nullopt;
+        if (!paint(memory.get(), screen.get())) return std::nullopt;
     }
     GdiFlush();
-    copy.stride = (static_cast<DWORD>(copy.width) * 3 + 3) & ~3u;
-    copy.bits.assign(static_cast<const char*>(bits), copy.stride * static_cast<DWORD>(copy.height));
+    copy.stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
+    copy.bits.assign(static_cast<const char*>(bits), copy.stride * static_cast<DWORD>(height));
     return copy;
+}
+
+std::optional<ScreenCopy> CopyScreen(const RECT& rect) {
+    return PaintedCopy(rect.right - rect.left, rect.bottom - rect.top, [&rect](HDC memory, HDC screen) {
+        return BitBlt(memory, 0, 0, rect.right - rect.left, rect.bottom - rect.top, screen, rect.left, rect.top,
+                      SRCCOPY | CAPTUREBLT) != FALSE;
+    });
 }
 
 // Saves the screen area under `window` as a 24-bit BMP.
@@ -544,31 +551,11 @@ BOOL CALLBACK CollectBoxChild(HWND child, LPARAM param) {
 // An icon drawn as the icon static draws it, at its client size, over black
 // and over white: where both agree, the icon's own colour shows.
 std::optional<ScreenCopy> DrawnIcon(HICON icon, int width, int height, bool white) {
-    ScreenCopy copy;
-    copy.width = width;
-    copy.height = height;
-    UniqueScreenDc screen(GetDC(nullptr));
-    UniqueMemoryDc memory(CreateCompatibleDC(screen.get()));
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    UniqueGdiObject bitmap(CreateDIBSection(screen.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-    if (!screen.get() || !memory.get() || !bitmap.get() || !bits) return std::nullopt;
-    {
-        Selection selected(memory.get(), bitmap.get());
+    return PaintedCopy(width, height, [&](HDC memory, HDC) {
         const RECT all{0, 0, width, height};
-        FillRect(memory.get(), &all, static_cast<HBRUSH>(GetStockObject(white ? WHITE_BRUSH : BLACK_BRUSH)));
-        if (!DrawIconEx(memory.get(), 0, 0, icon, width, height, 0, nullptr, DI_NORMAL)) return std::nullopt;
-    }
-    GdiFlush();
-    copy.stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
-    copy.bits.assign(static_cast<const char*>(bits), copy.stride * static_cast<DWORD>(height));
-    return copy;
+        FillRect(memory, &all, static_cast<HBRUSH>(GetStockObject(white ? WHITE_BRUSH : BLACK_BRUSH)));
+        return DrawIconEx(memory, 0, 0, icon, width, height, 0, nullptr, DI_NORMAL) != FALSE;
+    });
 }
 
 // Which of the system's message box icons the static `shown` shows, told by
