@@ -17,6 +17,13 @@ inline std::string AsciiLower(std::string_view text) {
     return lower;
 }
 
+// `text` without the pair of double quotes a script or a registry value may
+// have put around it; as it is otherwise.
+inline std::string Unquoted(std::string_view text) {
+    if (text.size() >= 2 && text.front() == '"' && text.back() == '"') text = text.substr(1, text.size() - 2);
+    return std::string(text);
+}
+
 // Appends the `digits` lowest hex digits of `value`, most significant first.
 inline void AppendHex(std::string& text, std::uint64_t value, int digits, bool upperCase = false) {
     const char* const kDigits = upperCase ? "0123456789ABCDEF" : "0123456789abcdef";

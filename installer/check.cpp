@@ -29,9 +29,9 @@ std::string VersionText(const std::optional<FileVersion>& v) {
     return v ? VersionText(*v) : std::string("no version");
 }
 
-std::string Hex(std::uint64_t value, int digits) {
+std::string Hex(std::uint64_t value) {
     std::string text;
-    AppendHex(text, value, digits);
+    AppendHex(text, value, 16);
     // Without leading zeros, as the registry's key names are written.
     const std::size_t first = text.find_first_not_of('0');
     return first == std::string::npos ? "0" : text.substr(first);
@@ -42,16 +42,15 @@ std::string FileNameOf(std::string_view path) {
     return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
 }
 
-std::string Unquoted(std::string text) {
-    if (text.size() >= 2 && text.front() == '"' && text.back() == '"') text = text.substr(1, text.size() - 2);
-    return text;
-}
+// The registry key of class `clsid`'s in-process server.
+std::string ServerKey(const std::string& clsid) { return "CLSID\\" + clsid + "\\InprocServer32"; }
 
 // Where one registry value sends COM, against the installed file.
 struct Pointing {
     enum class To { kThisFile, kOtherFile, kNothing };
     To to = To::kNothing;
-    std::string text;  // the path as registered, or what is wrong with the value
+    std::string registered;  // the path as registered; empty with kNothing
+    std::string detail;      // what its detail line says of it
 };
 
 }  // namespace
@@ -60,11 +59,6 @@ std::string CheckLines(std::string_view name, const ComponentCheck& check) {
     std::string text = std::string(name) + ": " + check.finding + "\r\n";
     for (const std::string& detail : check.details) text += "    " + detail + "\r\n";
     return text;
-}
-
-std::string CheckHeader(const AppVersion& version, std::string_view sysDir) {
-    return "Tarnwick " + std::to_string(version.major) + "." + std::to_string(version.minor) + "." +
-           std::to_string(version.revision) + " check, system directory " + std::string(sysDir) + "\r\n";
 }
 
 std::string CheckClosing(const std::array<ComponentCheck, kComponentCount>& checks) {
@@ -139,9 +133,7 @@ ComponentCheck Checker::Check(std::string_view name) {
     }
     const ImportQuery imports = platform_.GetImports(installed);
     if (imports.result != FileResult::kOk || !imports.readable) {
-        Find(check, Verdict::kUnreadable,
-             "unreadable: " + (imports.result != FileResult::kOk ? AsciiLower(ErrorDescription(imports.result))
-                                                                 : imports.why));
+        Find(check, Verdict::kUnreadable, "unreadable: " + ImportProblem(imports));
         return check;
     }
 
@@ -184,7 +176,7 @@ const std::vector<Checker::NamedClass>& Checker::ClassesByFileName() {
     std::vector<NamedClass> named;
     for (const std::string& clsid : platform_.ClassesSubkeys(ClassesHive::kClassesRoot, "CLSID")) {
         RegistryString value =
-            platform_.ReadClassesValue(ClassesHive::kClassesRoot, "CLSID\\" + clsid + "\\InprocServer32");
+            platform_.ReadClassesValue(ClassesHive::kClassesRoot, ServerKey(clsid));
         if (value.kind != RegistryString::Kind::kString) continue;
         std::string fileName = AsciiLower(FileNameOf(Unquoted(value.text)));
         for (std::string_view component : kComponentTable) {
@@ -198,51 +190,47 @@ const std::vector<Checker::NamedClass>& Checker::ClassesByFileName() {
 
 void Checker::CheckRegistration(const std::string& path, const FileIdentity& self, std::string_view name,
                                 ComponentCheck& check) {
-    const auto pointing = [&](const RegistryString& value) {
-        Pointing to;
-        if (value.kind == RegistryString::Kind::kMissing) return Pointing{Pointing::To::kNothing, "not registered"};
+    using To = Pointing::To;
+    const auto pointing = [&](const RegistryString& value) -> Pointing {
+        if (value.kind == RegistryString::Kind::kMissing) return {To::kNothing, {}, "not registered"};
         if (value.kind == RegistryString::Kind::kNotString) {
-            return Pointing{Pointing::To::kNothing, "not registered (its value is not a string)"};
+            return {To::kNothing, {}, "not registered (its value is not a string)"};
         }
-        std::string text = Unquoted(value.text);
-        if (text.empty()) return Pointing{Pointing::To::kNothing, "not registered (its value is empty)"};
-        to = {Pointing::To::kOtherFile, text};
+        const std::string text = Unquoted(value.text);
+        if (text.empty()) return {To::kNothing, {}, "not registered (its value is empty)"};
         // A bare name is loaded from the system directory.
         const std::string resolved =
             text.find_first_of("\\/:") == std::string::npos ? JoinPath(systemDirectory_, text) : text;
-        if (resolved.size() >= kMaxServerPath) {
-            to.text += " (longer than COM can load)";
-            return to;
-        }
+        if (resolved.size() >= kMaxServerPath) return {To::kOtherFile, text, text + " (longer than COM can load)"};
         const FileIdentity& target = Identify(resolved);
         switch (target.kind) {
             case FileIdentity::Kind::kFile:
-                if (target.volume == self.volume && target.index == self.index) to.to = Pointing::To::kThisFile;
+                if (target.volume == self.volume && target.index == self.index) return {To::kThisFile, text, text};
                 break;
-            case FileIdentity::Kind::kFolder: to.text += " (a folder)"; break;
-            case FileIdentity::Kind::kMissing: to.text += " (which does not exist)"; break;
-            case FileIdentity::Kind::kUnreadable: to.text += " (which could not be opened)"; break;
+            case FileIdentity::Kind::kFolder: return {To::kOtherFile, text, text + " (a folder)"};
+            case FileIdentity::Kind::kMissing: return {To::kOtherFile, text, text + " (which does not exist)"};
+            case FileIdentity::Kind::kUnreadable:
+                return {To::kOtherFile, text, text + " (which could not be opened)"};
         }
-        return to;
+        return {To::kOtherFile, text, text};
     };
     std::string firstOther;  // as registered
     int classes = 0, unregisteredClasses = 0;
     bool libraryUnregistered = false;
     const auto weigh = [&](const std::string& what, const RegistryString& value, bool isClass) {
         const Pointing to = pointing(value);
-        if (to.to == Pointing::To::kThisFile) return;
-        if (to.to == Pointing::To::kOtherFile && firstOther.empty()) firstOther = Unquoted(value.text);
-        if (to.to == Pointing::To::kNothing) {
+        if (to.to == To::kThisFile) return;
+        if (to.to == To::kOtherFile && firstOther.empty()) firstOther = to.registered;
+        if (to.to == To::kNothing) {
             if (isClass) ++unregisteredClasses;
             else libraryUnregistered = true;
         }
-        check.details.push_back(what + ": " + to.text);
+        check.details.push_back(what + ": " + to.detail);
     };
-    const auto classKey = [](const std::string& clsid) { return "CLSID\\" + clsid + "\\InprocServer32"; };
     // A registration in the user's own hive wins over the machine's for that
     // user on Windows; say where it points, whatever the merged view shows.
     const auto userToo = [&](const std::string& clsid) {
-        const RegistryString user = platform_.ReadClassesValue(ClassesHive::kUserClasses, classKey(clsid));
+        const RegistryString user = platform_.ReadClassesValue(ClassesHive::kUserClasses, ServerKey(clsid));
         if (user.kind != RegistryString::Kind::kString) return;
         check.details.push_back("class " + clsid + " is also registered for this user only (HKEY_CURRENT_USER), to " +
                                 user.text);
@@ -256,13 +244,13 @@ void Checker::CheckRegistration(const std::string& path, const FileIdentity& sel
             if (!coclass.creatable) continue;
             ++classes;
             weigh("class " + coclass.clsid,
-                  platform_.ReadClassesValue(ClassesHive::kClassesRoot, classKey(coclass.clsid)), true);
+                  platform_.ReadClassesValue(ClassesHive::kClassesRoot, ServerKey(coclass.clsid)), true);
             userToo(coclass.clsid);
         }
-        const std::string version = Hex(library.major, 4) + "." + Hex(library.minor, 4);
+        const std::string version = Hex(library.major) + "." + Hex(library.minor);
         weigh("type library " + library.libid + " " + version,
               platform_.ReadClassesValue(ClassesHive::kClassesRoot, "TypeLib\\" + library.libid + "\\" + version +
-                                                                        "\\" + Hex(library.lcid, 8) + "\\win32"),
+                                                                        "\\" + Hex(library.lcid) + "\\win32"),
               false);
     } else {
         std::string code = "0x";

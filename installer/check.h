@@ -36,9 +36,6 @@ struct ComponentCheck {
 // The line `name`'s check gives, with its detail lines, CR LF after each.
 std::string CheckLines(std::string_view name, const ComponentCheck& check);
 
-// The report's first line, with its CR LF.
-std::string CheckHeader(const AppVersion& version, std::string_view sysDir);
-
 // The closing line: how many are ok, and what to do about the others.
 std::string CheckClosing(const std::array<ComponentCheck, kComponentCount>& checks);
 

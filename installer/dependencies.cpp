@@ -18,6 +18,11 @@ constexpr std::size_t kMaxLookups = 4096;
 
 }  // namespace
 
+std::string ImportProblem(const ImportQuery& imports) {
+    if (imports.result != FileResult::kOk) return AsciiLower(ErrorDescription(imports.result));
+    return imports.readable ? std::string() : imports.why;
+}
+
 std::string MissingDllList(const std::vector<MissingDll>& missing) {
     std::string text;
     for (const MissingDll& dll : missing) {
@@ -42,10 +47,7 @@ DependencyWalker::DependencyWalker(PlatformServices& platform, const std::string
     for (std::size_t start = 0; start <= path.size();) {
         std::size_t end = path.find(';', start);
         if (end == std::string::npos) end = path.size();
-        std::string folder = path.substr(start, end - start);
-        if (folder.size() >= 2 && folder.front() == '"' && folder.back() == '"') {
-            folder = folder.substr(1, folder.size() - 2);
-        }
+        std::string folder = Unquoted(std::string_view(path).substr(start, end - start));
         if (!folder.empty()) folders_.push_back(std::move(folder));
         start = end + 1;
     }
@@ -93,10 +95,7 @@ DependencyReport DependencyWalker::Check(const ImportQuery& imports) {
         }
         const ImportQuery& dll = found.imports;
         if (dll.result != FileResult::kOk || !dll.readable) {
-            report.unreadable.push_back(next.name + " (" +
-                                        (dll.result != FileResult::kOk ? std::string(ErrorDescription(dll.result))
-                                                                       : dll.why) +
-                                        ")");
+            report.unreadable.push_back(next.name + " (" + ImportProblem(dll) + ")");
             continue;
         }
         for (const std::string& name : dll.imports) queue.push_back({name, next.name});

@@ -24,6 +24,11 @@ struct DependencyReport {
     std::vector<std::string> unreadable;    // DLLs found but not readable: "NAME (why)"
 };
 
+// Why `imports` holds no names: the file could not be read ("permission
+// denied"), or it is no 32-bit program (the reader's words). Empty when it
+// was read.
+std::string ImportProblem(const ImportQuery& imports);
+
 // "A.DLL, B.DLL (needed by C.DLL)".
 std::string MissingDllList(const std::vector<MissingDll>& missing);
 
@@ -39,8 +44,8 @@ class DependencyWalker {
 public:
     DependencyWalker(PlatformServices& platform, const std::string& systemDirectory);
 
-    // What of the imports of the component at `path` (read as `imports`)
-    // would not be found.
+    // What of a component's imports (`imports`, as read from its file) the
+    // loader would not find, at any depth.
     DependencyReport Check(const ImportQuery& imports);
 
 private:

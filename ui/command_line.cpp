@@ -9,14 +9,6 @@
 namespace tarnwick {
 namespace {
 
-// A file name with the quotes a script may have left around it.
-std::string Unquoted(std::string_view text) {
-    if (text.size() >= 2 && text.front() == '"' && text.back() == '"') {
-        text = text.substr(1, text.size() - 2);
-    }
-    return std::string(text);
-}
-
 // /S with /?: a deployment tool asked for an install and for the usage at
 // once. Nobody may have to dismiss a box in such a run, and ending with 0
 // would report an install that never happened: the usage goes to standard
@@ -49,11 +41,14 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
         }
         const std::string_view body = std::string_view(argument).substr(1);
         const std::string name = AsciiLower(body.substr(0, body.find('=')));
-        if (name == "s" || name == "quiet") {
+        const auto noValue = [&] {
             if (body.find('=') != std::string_view::npos) invalid("\"" + argument + "\" takes no value");
+        };
+        if (name == "s" || name == "quiet") {
+            noValue();
             line.quiet = true;
         } else if (name == "check") {
-            if (body.find('=') != std::string_view::npos) invalid("\"" + argument + "\" takes no value");
+            noValue();
             check = true;
         } else if (name == "?" || name == "help") {
             help = true;

@@ -50,9 +50,22 @@ std::string FailureReport(std::string_view dllFailed) {
     return std::string(kFailureHeading) + "\r\n" + std::string(dllFailed);
 }
 
-std::string LogHeader(const AppVersion& version, std::string_view sysDir) {
+namespace {
+
+// "Tarnwick 1.1.0".
+std::string NameAndVersion(const AppVersion& version) {
     return "Tarnwick " + std::to_string(version.major) + "." + std::to_string(version.minor) + "." +
-           std::to_string(version.revision) + ", system directory " + std::string(sysDir) + "\r\n";
+           std::to_string(version.revision);
+}
+
+}  // namespace
+
+std::string LogHeader(const AppVersion& version, std::string_view sysDir) {
+    return NameAndVersion(version) + ", system directory " + std::string(sysDir) + "\r\n";
+}
+
+std::string CheckHeader(const AppVersion& version, std::string_view sysDir) {
+    return NameAndVersion(version) + " check, system directory " + std::string(sysDir) + "\r\n";
 }
 
 std::string LogReport(const AppVersion& version, const InstallState& state, std::string_view stopped) {

@@ -46,6 +46,10 @@ std::string FailureReport(std::string_view dllFailed);
 // installs.
 std::string LogHeader(const AppVersion& version, std::string_view sysDir);
 
+// The check's first line, with its CR LF: the program, its version, and the
+// system directory it looks in.
+std::string CheckHeader(const AppVersion& version, std::string_view sysDir);
+
 // The whole log of a finished run: the header, why the run stopped when it
 // could not finish (`stopped`, one line), one line per component in table
 // order with its final result, then, after any failure, the failure report.

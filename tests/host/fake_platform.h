@@ -79,7 +79,6 @@ public:
     std::string windowsDirectory = "C:\\WINDOWS";
     std::map<std::string, std::string> environment;
     std::map<std::string, std::string> aliases;  // another spelling -> the path in `files`
-    std::set<std::string> unreadableFiles;       // IdentifyFile cannot open them
     // Imports by path; a file in `files` that is not here imports nothing.
     std::map<std::string, ImportQuery> imports;
     // Default values by hive and key, the key in lower case.
@@ -193,7 +192,6 @@ public:
         const std::string& real = alias == aliases.end() ? path : alias->second;
         if (folders.contains(real)) return {FileIdentity::Kind::kFolder, 0, 0};
         if (!files.contains(real)) return {FileIdentity::Kind::kMissing, 0, 0};
-        if (unreadableFiles.contains(real)) return {FileIdentity::Kind::kUnreadable, 0, 0};
         return {FileIdentity::Kind::kFile, 1,
                 static_cast<std::uint64_t>(std::distance(files.begin(), files.find(real))) + 1};
     }
