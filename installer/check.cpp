@@ -94,6 +94,25 @@ std::array<ComponentCheck, kComponentCount> Checker::CheckAll() {
     return checks;
 }
 
+void Checker::ReadFiles(std::string_view name) {
+    if (!systemDirectory_.empty()) Files(name);
+}
+
+const Checker::FileFacts& Checker::Files(std::string_view name) {
+    if (const auto known = files_.find(name); known != files_.end()) return known->second;
+    FileFacts facts;
+    facts.installed = JoinPath(systemDirectory_, std::string(name));
+    facts.self = Identify(facts.installed);
+    if (facts.self.kind == FileIdentity::Kind::kFile) facts.version = platform_.GetFileVersion(facts.installed);
+    if (facts.version && facts.version->result == FileResult::kOk) facts.imports = platform_.GetImports(facts.installed);
+    if (facts.imports && facts.imports->result == FileResult::kOk && facts.imports->readable) {
+        facts.dependencies = walker_.Check(*facts.imports);
+        facts.library = platform_.ReadTypeLibrary(facts.installed);
+        facts.beside = platform_.GetFileVersion(JoinPath(platform_.AppFolder(), std::string(name)));
+    }
+    return files_.emplace(std::string(name), std::move(facts)).first->second;
+}
+
 ComponentCheck Checker::Check(std::string_view name) {
     ComponentCheck check;
     const std::string file(name);
@@ -102,7 +121,6 @@ ComponentCheck Checker::Check(std::string_view name) {
         check.details.push_back("the system directory is not known");
         return check;
     }
-    const std::string installed = JoinPath(systemDirectory_, file);
     // A copy where only 64-bit programs look is the usual reason a 32-bit
     // program cannot find one that "is there".
     const auto sixtyFourBitCopy = [&] {
@@ -114,8 +132,8 @@ ComponentCheck Checker::Check(std::string_view name) {
                                 JoinPath(windows, "System32\\" + file));
     };
 
-    const FileIdentity self = Identify(installed);
-    switch (self.kind) {
+    const FileFacts& facts = Files(name);
+    switch (facts.self.kind) {
         case FileIdentity::Kind::kMissing:
             Find(check, Verdict::kMissing, "missing");
             sixtyFourBitCopy();
@@ -126,18 +144,17 @@ ComponentCheck Checker::Check(std::string_view name) {
             return check;
         case FileIdentity::Kind::kFile: break;
     }
-    const FileVersionQuery version = platform_.GetFileVersion(installed);
+    const FileVersionQuery& version = *facts.version;
     if (version.result != FileResult::kOk) {
         Find(check, Verdict::kUnreadable, "unreadable: " + AsciiLower(ErrorDescription(version.result)));
         return check;
     }
-    const ImportQuery imports = platform_.GetImports(installed);
-    if (imports.result != FileResult::kOk || !imports.readable) {
-        Find(check, Verdict::kUnreadable, "unreadable: " + ImportProblem(imports));
+    if (facts.imports->result != FileResult::kOk || !facts.imports->readable) {
+        Find(check, Verdict::kUnreadable, "unreadable: " + ImportProblem(*facts.imports));
         return check;
     }
 
-    const DependencyReport dependencies = walker_.Check(imports);
+    const DependencyReport& dependencies = facts.dependencies;
     if (!dependencies.missing.empty()) {
         Find(check, Verdict::kMissingDependency, "missing dependency: " + MissingDllList(dependencies.missing));
     }
@@ -147,11 +164,11 @@ ComponentCheck Checker::Check(std::string_view name) {
                                 " (the component loads, but may fail when it needs it)");
     }
 
-    CheckRegistration(installed, self, name, check);
+    CheckRegistration(facts.self, facts.library, name, check);
 
-    const FileVersionQuery beside = platform_.GetFileVersion(JoinPath(platform_.AppFolder(), file));
+    const FileVersionQuery& beside = facts.beside;
     if (beside.result == FileResult::kOk && beside.version && !KeepInstalled(beside.version, version.version) &&
-        !platform_.IsProtectedFile(installed)) {
+        !platform_.IsProtectedFile(facts.installed)) {
         Find(check, Verdict::kOlder,
              "older than the copy beside the program: " + VersionText(version.version) + " installed, " +
                  VersionText(beside.version) + " beside the program");
@@ -188,7 +205,7 @@ const std::vector<Checker::NamedClass>& Checker::ClassesByFileName() {
     return classesByFileName_.emplace(std::move(named));
 }
 
-void Checker::CheckRegistration(const std::string& path, const FileIdentity& self, std::string_view name,
+void Checker::CheckRegistration(const FileIdentity& self, const TypeLibraryQuery& library, std::string_view name,
                                 ComponentCheck& check) {
     using To = Pointing::To;
     const auto pointing = [&](const RegistryString& value) -> Pointing {
@@ -236,7 +253,6 @@ void Checker::CheckRegistration(const std::string& path, const FileIdentity& sel
                                 user.text);
     };
 
-    const TypeLibraryQuery library = platform_.ReadTypeLibrary(path);
     if (library.loaded) {
         for (const TypeLibraryClass& coclass : library.classes) {
             // Noncreatable classes (a control's items and collections) are

@@ -46,13 +46,33 @@ public:
 
     ComponentCheck Check(std::string_view name);
 
+    // Reads now what the check of `name` needs of the files alone: the
+    // installed file, the DLLs it imports, its type library, the copy beside
+    // the program. Registering changes none of them, so an install reads them
+    // while its registrations go on, and only the registry is left for after.
+    void ReadFiles(std::string_view name);
+
     // The nine, in table order.
     std::array<ComponentCheck, kComponentCount> CheckAll();
 
 private:
-    // Adds to `check` what the registry says of the installed file `path`,
-    // which is the file `self`.
-    void CheckRegistration(const std::string& path, const FileIdentity& self, std::string_view name,
+    // What the check reads of the files, as far as it gets: each read only
+    // if the one before it succeeded.
+    struct FileFacts {
+        std::string installed;  // the path
+        FileIdentity self;
+        std::optional<FileVersionQuery> version;
+        std::optional<ImportQuery> imports;
+        DependencyReport dependencies;
+        TypeLibraryQuery library;
+        FileVersionQuery beside;  // the copy beside the program
+    };
+    // `name`'s file facts, read once.
+    const FileFacts& Files(std::string_view name);
+
+    // Adds to `check` what the registry says of the installed file `name`,
+    // which is the file `self` with the type library `library`.
+    void CheckRegistration(const FileIdentity& self, const TypeLibraryQuery& library, std::string_view name,
                            ComponentCheck& check);
 
     struct NamedClass {
@@ -72,6 +92,7 @@ private:
     DependencyWalker walker_;
     std::optional<std::vector<NamedClass>> classesByFileName_;
     std::map<std::string, FileIdentity> identities_;  // by lower-case path
+    std::map<std::string, FileFacts, std::less<>> files_;  // by component name
 };
 
 }  // namespace tarnwick

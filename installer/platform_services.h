@@ -256,10 +256,6 @@ public:
     virtual std::vector<std::string> ClassesSubkeys(ClassesHive hive, const std::string& key) = 0;
     // The type library in the file at `path`, loaded as data and unregistered.
     virtual TypeLibraryQuery ReadTypeLibrary(const std::string& path) = 0;
-    // Loads what ReadTypeLibrary needs, so that a run can have that done
-    // while it waits for something else. ReadTypeLibrary does it itself
-    // where this was not called.
-    virtual void PrepareTypeLibraryReads() = 0;
 
     // --- Reports for unattended runs ----------------------------------------
 

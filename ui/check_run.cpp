@@ -6,9 +6,8 @@
 
 namespace tarnwick {
 
-std::array<ComponentCheck, kComponentCount> WriteCheck(PlatformServices& platform, const std::string& sysDir,
+std::array<ComponentCheck, kComponentCount> WriteCheck(Checker& checker,
                                                        const std::function<void(const std::string&)>& report) {
-    Checker checker(platform, sysDir);
     std::array<ComponentCheck, kComponentCount> checks;
     for (int i = 0; i < kComponentCount; ++i) {
         checks[i] = checker.Check(kComponentTable[i]);
@@ -32,7 +31,8 @@ int RunCheck(PlatformServices& platform, bool quiet) {
         const std::string sysDir = installer.GetSystemDir();
         report(CheckHeader(platform.AppVersionNumbers(), sysDir));
         allOk = true;
-        for (const ComponentCheck& check : WriteCheck(platform, sysDir, report)) {
+        Checker checker(platform, sysDir);
+        for (const ComponentCheck& check : WriteCheck(checker, report)) {
             allOk = allOk && check.verdict == ComponentCheck::Verdict::kOk;
         }
     } catch (...) {

@@ -11,9 +11,9 @@
 
 namespace tarnwick {
 
-// Checks the nine installed in `sysDir`, in table order, and hands `report`
-// each component's lines as they are found, then the closing line.
-std::array<ComponentCheck, kComponentCount> WriteCheck(PlatformServices& platform, const std::string& sysDir,
+// Checks the nine with `checker`, in table order, and hands `report` each
+// component's lines as they are found, then the closing line.
+std::array<ComponentCheck, kComponentCount> WriteCheck(Checker& checker,
                                                        const std::function<void(const std::string&)>& report);
 
 // /check: the report to the log, standard output and, unless `quiet`, a box.

@@ -71,9 +71,10 @@ int RunUnattended(PlatformServices& platform) {
         // The registrations run side by side while the later copies go on;
         // their verdicts are taken, and reported, in table order.
         installer.InstallComponents();
-        // The check at the end reads type libraries: what that needs is
-        // loaded now, while the registrations are still going on.
-        platform.PrepareTypeLibraryReads();
+        // The check at the end reads the files while the registrations are
+        // still going on, and only the registry after them.
+        Checker checker(platform, state.sysDir);
+        for (std::string_view name : kComponentTable) checker.ReadFiles(name);
         for (int i = 0; i < kComponentCount; ++i) {
             const ComponentOutcome& component = state.outcomes[i];
             if (component.outcome == Outcome::kRegistering && component.inWorker) {
@@ -94,7 +95,7 @@ int RunUnattended(PlatformServices& platform) {
         // that exit code 0 means registered to the installed files.
         EndWorker(platform);
         report(std::string(kCheckAfterInstall) + "\r\n");
-        const auto checks = WriteCheck(platform, state.sysDir, report);
+        const auto checks = WriteCheck(checker, report);
         for (int i = 0; i < kComponentCount; ++i) {
             if (checks[i].verdict != ComponentCheck::Verdict::kOk) installer.CheckFailed(i, checks[i].finding);
         }

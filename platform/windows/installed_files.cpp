@@ -172,19 +172,16 @@ std::vector<std::string> WindowsPlatform::ClassesSubkeys(ClassesHive hive, const
     return names;
 }
 
-void WindowsPlatform::PrepareTypeLibraryReads() {
-    if (oleautLoaded_) return;
-    oleaut_.reset(LoadSystemDll(L"oleaut32.dll"));
-    oleautLoaded_ = true;
-}
-
 TypeLibraryQuery WindowsPlatform::ReadTypeLibrary(const std::string& path) {
     TypeLibraryQuery query;
     if (!IsFullPath(path)) {
         query.error = static_cast<std::uint32_t>(E_INVALIDARG);
         return query;
     }
-    PrepareTypeLibraryReads();
+    if (!oleautLoaded_) {
+        oleaut_.reset(LoadSystemDll(L"oleaut32.dll"));
+        oleautLoaded_ = true;
+    }
     const auto load = Lookup<LoadTypeLibExFunction>(oleaut_.get(), "LoadTypeLibEx");
     if (!load) {
         query.error = static_cast<std::uint32_t>(TYPE_E_CANTLOADLIBRARY);

@@ -83,7 +83,6 @@ public:
     RegistryString ReadClassesValue(ClassesHive hive, const std::string& key) override;
     std::vector<std::string> ClassesSubkeys(ClassesHive hive, const std::string& key) override;
     TypeLibraryQuery ReadTypeLibrary(const std::string& path) override;
-    void PrepareTypeLibraryReads() override;
     bool CreateLog(const std::string& path) override;
     void WriteLog(const std::string& text) override;
     void WriteStandardOutput(const std::string& text) override;

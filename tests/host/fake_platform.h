@@ -225,7 +225,6 @@ public:
         }
         return names;
     }
-    void PrepareTypeLibraryReads() override { Record("prepare type libraries"); }
     TypeLibraryQuery ReadTypeLibrary(const std::string& path) override {
         Record("typelib " + path);
         const auto found = typeLibraries.find(path);

@@ -53,6 +53,24 @@ TEST_F(WorkerRunTest, OneWorkerStartedFirstRegistersAllNineAndNoToolIsStarted) {
     EXPECT_EQ(platform.journal.back(), "worker end");
 }
 
+TEST_F(WorkerRunTest, TheCheckReadsTheFilesWhileTheWorkerRegistersAndTheRegistryAfter) {
+    EXPECT_EQ(Run({"/S"}), 0);
+    std::size_t lastWait = 0;
+    for (std::size_t i = 0; i < platform.journal.size(); ++i) {
+        if (platform.journal[i].starts_with("worker wait")) lastWait = i;
+    }
+    // Each file read once, before the first verdict is waited for.
+    for (std::string_view component : kComponentTable) {
+        const std::string installed = platform.Installed(std::string(component));
+        EXPECT_EQ(platform.Count("typelib " + installed), 1) << installed;
+        EXPECT_LT(platform.IndexOf("typelib " + installed), platform.IndexOf("worker wait")) << installed;
+        EXPECT_LT(platform.IndexOf("imports " + installed), platform.IndexOf("worker wait")) << installed;
+    }
+    // What registering changes is read only once every registration has ended.
+    EXPECT_GT(platform.IndexOf("registry "), lastWait);
+    EXPECT_NE(platform.IndexOf("registry "), platform.journal.size());
+}
+
 TEST_F(WorkerRunTest, EachFailedRegistrationSaysExactlyWhy) {
     platform.errorTexts[193] = "%1 is not a valid Win32 application.";
     platform.errorTexts[0x80070005] = "Access is denied.";
