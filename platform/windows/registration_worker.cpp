@@ -319,6 +319,9 @@ bool WindowsPlatform::ServeAsWorker(const std::string& handshake) {
     const std::wstring system = Widen(SystemDirectory());
     if (!system.empty()) ::SetCurrentDirectoryW(system.c_str());
     const DWORD flags = ComponentLoadFlags();
+    // Nearly every component imports OLE Automation: kept loaded across them,
+    // it is set up once, not again with each component and freed with it.
+    const UniqueModule automation(LoadSystemDll(L"oleaut32.dll"));
 
     const std::array<HANDLE, 2> waited = {requestReady, parent};
     std::wstring path;
