@@ -25,7 +25,6 @@ using UniqueFont = Unique<HFONT, ::DeleteObject>;
 using UniqueGdiObject = Unique<HGDIOBJ, ::DeleteObject>;
 using UniqueMemoryDc = Unique<HDC, ::DeleteDC>;     // from CreateCompatibleDC
 using UniqueWindow = Unique<HWND, ::DestroyWindow>;  // top-level windows; children go with them
-using UniqueArgv = Unique<LPWSTR*, ::LocalFree>;     // CommandLineToArgvW's result
 using UniqueFind = Unique<HANDLE, ::FindClose>;      // FindFirstFileW's result, when valid
 using UniqueLocal = Unique<HLOCAL, ::LocalFree>;     // a buffer FormatMessageW allocated
 using UniqueKey = Unique<HKEY, ::RegCloseKey>;       // an opened registry key

@@ -29,20 +29,33 @@ std::optional<int> HandleWaitingMessages(HWND dialog) {
     return quit;
 }
 
+// A thread's message queue lives in user32, which this program imports on
+// first use: while it is not loaded, no message can have come, and neither a
+// look at the queue nor a wait needs it.
+bool MessagesPossible() { return ::GetModuleHandleW(L"user32.dll") != nullptr; }
+
 }  // namespace
 
 void PumpWaitingMessages(HWND dialog, RunningPrograms& programs) {
     programs.DeliverEnded();
+    if (!MessagesPossible()) return;
     if (const std::optional<int> quit = HandleWaitingMessages(dialog)) ::PostQuitMessage(*quit);
 }
 
 int WaitPumpingMessages(std::span<const HANDLE> handles, DWORD startTick, DWORD limitMs) {
     const DWORD count = static_cast<DWORD>(handles.size());
+    const auto timeLeft = [startTick, limitMs] {
+        const DWORD elapsed = ::GetTickCount() - startTick;  // wraps safely
+        return limitMs == INFINITE ? INFINITE : elapsed >= limitMs ? 0 : limitMs - elapsed;
+    };
+    if (!MessagesPossible()) {
+        const DWORD woken = ::WaitForMultipleObjects(count, handles.data(), FALSE, timeLeft());
+        return woken < WAIT_OBJECT_0 + count ? static_cast<int>(woken - WAIT_OBJECT_0) : -1;
+    }
     std::optional<int> quit;
     int signalled = -1;
     for (;;) {
-        const DWORD elapsed = ::GetTickCount() - startTick;  // wraps safely
-        const DWORD left = limitMs == INFINITE ? INFINITE : elapsed >= limitMs ? 0 : limitMs - elapsed;
+        const DWORD left = timeLeft();
         // Without MWMO_INPUTAVAILABLE: a WM_QUIT kept back must not wake it again.
         const DWORD woken = ::MsgWaitForMultipleObjects(count, handles.data(), FALSE, left, QS_ALLINPUT);
         if (woken < WAIT_OBJECT_0 + count) {

@@ -5,7 +5,7 @@
 // run could not go on), 2 for a command line that was not understood.
 #include <windows.h>
 #include <commctrl.h>
-#include <shellapi.h>
+#include <stdlib.h>
 
 #include <string>
 #include <vector>
@@ -36,12 +36,13 @@ void LoadCommonControls() {
     init(&classes);
 }
 
-// The arguments after the program's name, split as the system splits them.
+// The arguments after the program's name, as the C runtime split them before
+// wWinMain: the split every C program gets. Splitting them again with shell32
+// would load shell32 and user32, and with them a connection to the desktop,
+// into a run that never shows a window.
 std::vector<std::string> Arguments() {
-    int count = 0;
-    const tarnwick::win::UniqueArgv arguments(::CommandLineToArgvW(::GetCommandLineW(), &count));
     std::vector<std::string> result;
-    for (int i = 1; arguments && i < count; ++i) result.push_back(tarnwick::win::Narrow(arguments.get()[i]));
+    for (int i = 1; __wargv && i < __argc; ++i) result.push_back(tarnwick::win::Narrow(__wargv[i]));
     return result;
 }
 

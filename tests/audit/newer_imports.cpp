@@ -1,5 +1,6 @@
-// A program that imports two kernel32 functions Windows XP lacks, for the
-// test that the exe audit rejects such imports. It is never run.
+// A program that imports two kernel32 functions Windows XP lacks, and on
+// first use (delay-loaded) one of user32, for the test that the exe audit
+// rejects such imports. It is never run.
 #include <windows.h>
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
@@ -8,5 +9,5 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   FILETIME now;
   GetSystemTimePreciseAsFileTime(&now);
   DeleteCriticalSection(&section);
-  return static_cast<int>(now.dwLowDateTime & 1);
+  return static_cast<int>((now.dwLowDateTime + GetDpiForWindow(nullptr)) & 1);
 }
