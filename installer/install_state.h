@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "installer/platform_services.h"
+#include "platform/platform_services.h"
 
 namespace tarnwick {
 

@@ -7,7 +7,6 @@
 #include <cstdint>
 
 #include "installer/ascii.h"
-#include "installer/dependencies.h"
 
 namespace tarnwick {
 
@@ -376,14 +375,8 @@ void Installer::RegistrationTimedOut(int index) {
 
 std::string Installer::MissingDllReason(int index) noexcept {
     try {
-        if (state_.sysDir.empty()) return {};
-        const ImportQuery imports = platform_.GetImports(JoinPath(state_.sysDir, state_.dllFiles[index]));
-        if (imports.result != FileResult::kOk || !imports.readable) return {};
-        DependencyWalker walker(platform_, state_.sysDir);
-        const DependencyReport report = walker.Check(imports);
-        if (report.missing.empty()) return {};
-        return "it needs " + MissingDllList(report.missing) +
-               (report.missing.size() == 1 ? ", which was not found" : ", which were not found");
+        if (state_.sysDir.empty() || !options_.explainNotLoaded) return {};
+        return options_.explainNotLoaded(platform_, state_.sysDir, JoinPath(state_.sysDir, state_.dllFiles[index]));
     } catch (...) {
         return {};
     }

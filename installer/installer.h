@@ -12,7 +12,7 @@
 #include <string_view>
 
 #include "installer/install_state.h"
-#include "installer/platform_services.h"
+#include "platform/platform_services.h"
 
 namespace tarnwick {
 
@@ -65,12 +65,18 @@ struct InstallOptions {
     // caller has started; where the worker cannot take one, the tool
     // registers it, and every one after it.
     bool registerInWorker = false;
+    // Why the installed file at `path` in the system directory cannot be
+    // loaded, when a DLL it needs is missing ("it needs X.DLL, which was not
+    // found"); empty when that is not known. Without it, a failed load says
+    // only its code.
+    std::string (*explainNotLoaded)(PlatformServices& platform, const std::string& systemDirectory,
+                                    const std::string& path) = nullptr;
 };
 
 class Installer {
 public:
     Installer(PlatformServices& platform, InstallState& state, InstallOptions options = {})
-        : platform_(platform), state_(state), options_(options) {}
+        : platform_(platform), state_(state), options_(std::move(options)) {}
 
     // The system directory without a trailing separator; empty when unknown.
     std::string GetSystemDir();
@@ -134,8 +140,8 @@ private:
     // Starts the registration tool on the installed component `name`;
     // kNoProgram when it cannot be started.
     ProgramId StartTool(const std::string& name);
-    // Why the installed component `index` cannot be loaded, when a DLL it
-    // needs is missing: "it needs X.DLL, which was not found"; else empty.
+    // Why the installed component `index` cannot be loaded, from
+    // explainNotLoaded; empty without it.
     std::string MissingDllReason(int index) noexcept;
     // The index of `name` in dllFiles, or -1.
     int IndexOf(std::string_view name) const;

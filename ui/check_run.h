@@ -6,8 +6,8 @@
 #include <functional>
 #include <string>
 
-#include "installer/check.h"
-#include "installer/platform_services.h"
+#include "check/check.h"
+#include "platform/platform_services.h"
 
 namespace tarnwick {
 

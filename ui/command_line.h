@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "installer/platform_services.h"
+#include "platform/platform_services.h"
 
 namespace tarnwick {
 

@@ -1,6 +1,7 @@
 // frmMain's load sequence and closing report.
 #include "ui/main_form.h"
 
+#include "check/dependencies.h"
 #include "installer/installer.h"
 #include "ui/texts.h"
 
@@ -66,7 +67,7 @@ bool frmMain::RequestUnload() {
 void frmMain::ProgramEnded(ProgramId program, std::uint32_t exitCode) noexcept {
     if (verdictsTaken_) return;
     try {
-        Installer(platform_, state_).RegistrationEnded(program, exitCode);
+        Installer(platform_, state_, {.explainNotLoaded = MissingDllReason}).RegistrationEnded(program, exitCode);
     } catch (...) {
         // Nothing may unwind into the message loop that delivered it.
     }

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "installer/install_state.h"
-#include "installer/platform_services.h"
+#include "platform/platform_services.h"
 
 namespace tarnwick {
 

@@ -5,7 +5,7 @@
 
 #include <optional>
 
-#include "installer/platform_services.h"
+#include "platform/platform_services.h"
 
 namespace tarnwick {
 

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "installer/install_state.h"
-#include "installer/platform_services.h"
+#include "platform/platform_services.h"
 
 namespace tarnwick {
 

@@ -1,6 +1,7 @@
 // The unattended run.
 #include "ui/unattended.h"
 
+#include "check/dependencies.h"
 #include "installer/installer.h"
 #include "ui/check_run.h"
 #include "ui/texts.h"
@@ -64,7 +65,8 @@ int RunUnattended(PlatformServices& platform) {
     } catch (...) {
         // The registration tool registers them, as in the window.
     }
-    Installer installer(platform, state, {.silentRegistration = true, .registerInWorker = worker});
+    Installer installer(platform, state,
+                        {.silentRegistration = true, .registerInWorker = worker, .explainNotLoaded = MissingDllReason});
     try {
         installer.Prepare();
         report(LogHeader(platform.AppVersionNumbers(), state.sysDir));

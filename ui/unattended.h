@@ -3,7 +3,7 @@
 // the log and standard output.
 #pragma once
 
-#include "installer/platform_services.h"
+#include "platform/platform_services.h"
 
 namespace tarnwick {
 

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <limits>
 
-#include "installer/pe_imports.h"
-#include "installer/pe_version.h"
+#include "pe/pe_imports.h"
+#include "pe/pe_version.h"
 #include "platform/windows/unicode.h"
 #include "platform/windows/windows_platform.h"
 
@@ -114,7 +114,7 @@ ImportQuery WindowsPlatform::GetImports(const std::string& path) {
         return failed;
     }
     FileBytes bytes(file.handle.get(), file.size);
-    ImportQuery query = ReadImportTables(bytes);
+    ImportQuery query{ReadImportTables(bytes)};
     // Tables the reader found damaged are the file's fault; a read that
     // failed (a lock, a disk error) is not, and says why the file could not
     // be read.

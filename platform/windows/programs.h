@@ -7,7 +7,7 @@
 #include <functional>
 #include <vector>
 
-#include "installer/platform_services.h"
+#include "platform/platform_services.h"
 #include "platform/windows/handles.h"
 
 namespace tarnwick::win {

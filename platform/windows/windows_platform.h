@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "installer/platform_services.h"
+#include "platform/platform_services.h"
 #include "platform/windows/handles.h"
 #include "platform/windows/programs.h"
 

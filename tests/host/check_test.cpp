@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_platform.h"
-#include "installer/check.h"
+#include "check/check.h"
 #include "installer/installer.h"
 #include "ui/command_line.h"
 
@@ -50,7 +50,7 @@ TEST_F(CheckTest, EachFaultGivesItsVerdictLine) {
     platform.imports[platform.Installed("COMCTL32.OCX")].why = "not a Windows program file";
     EXPECT_EQ(Line("COMCTL32.OCX"), "COMCTL32.OCX: unreadable: not a Windows program file\r\n");
 
-    platform.imports[platform.Installed("MSINET.OCX")] = {FileResult::kOk, true, "", {"TWABSENT.DLL"}, {}};
+    platform.imports[platform.Installed("MSINET.OCX")] = {{true, "", {"TWABSENT.DLL"}, {}}};
     EXPECT_TRUE(Line("MSINET.OCX").starts_with("MSINET.OCX: missing dependency: TWABSENT.DLL\r\n"));
 
     platform.files["D:\\apps\\RICHTX32.OCX"] = {};
@@ -79,7 +79,7 @@ TEST_F(CheckTest, TheFirstVerdictInTheOrderWins) {
     platform.files[platform.Installed(name)].version = FileVersion{0, 1, 0, 0};
     platform.registry.erase({ClassesHive::kClassesRoot, "typelib\\{lib-scrrun.dll}\\1.0\\0\\win32"});
     ClassValue(name).text = "C:\\old\\SCRRUN.DLL";
-    platform.imports[platform.Installed(name)] = {FileResult::kOk, true, "", {"GONE.DLL"}, {}};
+    platform.imports[platform.Installed(name)] = {{true, "", {"GONE.DLL"}, {}}};
     EXPECT_EQ(Check(name).verdict, Verdict::kMissingDependency);
     platform.imports.erase(platform.Installed(name));
     EXPECT_EQ(Check(name).finding, "registered to another file: C:\\old\\SCRRUN.DLL");
@@ -175,7 +175,7 @@ TEST_F(CheckTest, ImportsAreFollowedDownOnceThroughCyclesAndApiSets) {
     const auto dll = [&](const std::string& path, std::vector<std::string> imports,
                          std::vector<std::string> delayed = {}) {
         platform.files[path] = {};
-        platform.imports[path] = {FileResult::kOk, true, "", std::move(imports), std::move(delayed)};
+        platform.imports[path] = {{true, "", std::move(imports), std::move(delayed)}};
     };
     const std::string sys = platform.systemDirectory + "\\";
     dll(sys + "MSINET.OCX", {"api-ms-win-core-file-l1-1-0.dll", "A.DLL", "LATE.DLL"}, {"LAZY.DLL"});
@@ -247,7 +247,7 @@ TEST_F(CheckTest, ALoadFailureNamesTheMissingDll) {
     for (std::string_view component : kComponentTable) {
         platform.files[platform.Source(std::string(component))] = {FileVersion{1, 0, 0, 0}, ""};
     }
-    platform.imports[platform.Installed("MSINET.OCX")] = {FileResult::kOk, true, "", {"TWABSENT.DLL"}, {}};
+    platform.imports[platform.Installed("MSINET.OCX")] = {{true, "", {"TWABSENT.DLL"}, {}}};
     platform.programEnds["MSINET.OCX"] = {true, 3};
     platform.programEnds["RICHTX32.OCX"] = {true, 3};  // nothing missing: the code's own words
     Run({"/S"});

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "installer/install_state.h"
-#include "installer/platform_services.h"
+#include "platform/platform_services.h"
 
 namespace tarnwick::testing {
 

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "installer/pe_version.h"
+#include "pe/byte_source.h"
 
 namespace tarnwick::pe_test {
 

@@ -10,7 +10,7 @@
 #include <random>
 #include <vector>
 
-#include "installer/pe_version.h"
+#include "pe/pe_version.h"
 #include "tests/host/pe_test_support.h"
 
 namespace tarnwick {

@@ -1,5 +1,5 @@
 // The PE headers, data directories and section table, bounds-checked.
-#include "installer/pe_image.h"
+#include "pe/pe_image.h"
 
 namespace tarnwick::pe {
 namespace {

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "installer/platform_services.h"
+#include "platform/platform_services.h"
 
 namespace tarnwick {
 
@@ -35,6 +35,12 @@ std::string MissingDllList(const std::vector<MissingDll>& missing);
 // Whether `name` is an API set (api-ms-win-..., ext-ms-...), which the system
 // resolves without a file of that name.
 bool IsApiSet(std::string_view name);
+
+// Why the file at `path` (in `systemDirectory`) cannot be loaded, when a DLL
+// it needs is missing: "it needs X.DLL, which was not found"; empty when its
+// imports show nothing missing, or cannot be read.
+std::string MissingDllReason(PlatformServices& platform, const std::string& systemDirectory,
+                             const std::string& path);
 
 // Searches as the loader does for a DLL loaded by its full path from the
 // system directory: that folder, the Windows directory, then each folder of

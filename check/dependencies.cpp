@@ -1,6 +1,6 @@
 // The search for a component's dependencies, breadth first through every
 // level of imports.
-#include "installer/dependencies.h"
+#include "check/dependencies.h"
 
 #include <deque>
 #include <set>
@@ -104,6 +104,17 @@ DependencyReport DependencyWalker::Check(const ImportQuery& imports) {
         if (!IsApiSet(name) && !Locate(name).found) report.missingDelayed.push_back(name);
     }
     return report;
+}
+
+std::string MissingDllReason(PlatformServices& platform, const std::string& systemDirectory,
+                             const std::string& path) {
+    const ImportQuery imports = platform.GetImports(path);
+    if (imports.result != FileResult::kOk || !imports.readable) return {};
+    DependencyWalker walker(platform, systemDirectory);
+    const DependencyReport report = walker.Check(imports);
+    if (report.missing.empty()) return {};
+    return "it needs " + MissingDllList(report.missing) +
+           (report.missing.size() == 1 ? ", which was not found" : ", which were not found");
 }
 
 }  // namespace tarnwick

@@ -11,9 +11,9 @@
 #include <string_view>
 #include <vector>
 
-#include "installer/dependencies.h"
+#include "check/dependencies.h"
 #include "installer/install_state.h"
-#include "installer/platform_services.h"
+#include "platform/platform_services.h"
 
 namespace tarnwick {
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "installer/pe_version.h"
+#include "pe/byte_source.h"
 
 namespace tarnwick::pe {
 

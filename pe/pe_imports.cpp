@@ -3,11 +3,11 @@
 // the file and the section that holds it, every table must end within a fixed
 // number of entries and every name within a fixed length, and nothing is
 // allocated by a size the file claims.
-#include "installer/pe_imports.h"
+#include "pe/pe_imports.h"
 
 #include <array>
 
-#include "installer/pe_image.h"
+#include "pe/pe_image.h"
 
 namespace tarnwick {
 namespace {
@@ -77,15 +77,15 @@ bool ReadTable(pe::Image& image, const pe::Headers& headers, std::uint32_t image
     return false;
 }
 
-ImportQuery Unreadable(std::string why) {
-    ImportQuery query;
+ImportTables Unreadable(std::string why) {
+    ImportTables query;
     query.why = std::move(why);
     return query;
 }
 
 }  // namespace
 
-ImportQuery ReadImportTables(ByteSource& source) {
+ImportTables ReadImportTables(ByteSource& source) {
     pe::Image image(source);
     const pe::Headers headers = pe::ReadHeaders(image);
     if (headers.status == pe::Headers::Status::kNotProgram) return Unreadable("not a Windows program file");
@@ -101,7 +101,7 @@ ImportQuery ReadImportTables(ByteSource& source) {
     }
     if (!pe::ReadSections(image, headers)) return Unreadable("its section table is damaged or outside the file");
 
-    ImportQuery query;
+    ImportTables query;
     if (!ReadTable(image, headers, U32(base.data()),
                    {kImportDirectoryIndex, kDescriptorSize, kDescriptorNameField, kDescriptorThunksField, false}, query.imports)) {
         return Unreadable("its import table is damaged or points outside the file");

@@ -3,12 +3,12 @@
 // before it is made, every count is capped, the resource tree is walked exactly
 // three levels down (so no loop can form), and nothing is allocated by a size
 // the file claims.
-#include "installer/pe_version.h"
+#include "pe/pe_version.h"
 
 #include <array>
 #include <optional>
 
-#include "installer/pe_image.h"
+#include "pe/pe_image.h"
 
 namespace tarnwick {
 namespace {

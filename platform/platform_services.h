@@ -8,11 +8,13 @@
 #pragma once
 
 #include <chrono>
-#include <compare>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "pe/pe_imports.h"
+#include "pe/pe_version.h"
 
 namespace tarnwick {
 
@@ -23,17 +25,6 @@ enum class FileResult {
     kPathNotFound,      // a folder on the way is missing
     kPermissionDenied,  // access denied, sharing or lock violation, file in use
     kAccessError,       // any other failure
-};
-
-// The four numbers of a version resource's fixed file version, most
-// significant first, so that the default ordering is the version ordering.
-struct FileVersion {
-    std::uint16_t major = 0;
-    std::uint16_t minor = 0;
-    std::uint16_t build = 0;
-    std::uint16_t revision = 0;
-
-    friend auto operator<=>(const FileVersion&, const FileVersion&) = default;
 };
 
 struct FileVersionQuery {
@@ -133,14 +124,10 @@ struct TypeLibraryQuery {
 };
 
 // A program file's imports, read from its bytes (nothing of it runs).
-struct ImportQuery {
+struct ImportQuery : ImportTables {
     // kOk when the file was found and read; otherwise why it was not. A file
     // that was found but whose tables are damaged is kOk with `readable` false.
     FileResult result = FileResult::kOk;
-    bool readable = false;  // with kOk: a valid 32-bit PE file whose import tables could be read
-    std::string why;        // without readable: what is wrong with it
-    std::vector<std::string> imports;  // the DLLs it imports, in file order
-    std::vector<std::string> delayed;  // the DLLs it imports on first use
 };
 
 // Message box icons; the values are the toolkit's style numbers.

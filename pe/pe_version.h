@@ -4,21 +4,22 @@
 // in the host tests.
 #pragma once
 
-#include <cstddef>
+#include <compare>
 #include <cstdint>
 
-#include "installer/platform_services.h"
+#include "pe/byte_source.h"
 
 namespace tarnwick {
 
-// The bytes of one file, read in small pieces.
-class ByteSource {
-public:
-    virtual ~ByteSource() = default;
-    virtual std::uint64_t Size() const = 0;
-    // Reads exactly `size` bytes at `offset` (never past Size()); false when
-    // they cannot be read.
-    virtual bool Read(std::uint64_t offset, std::uint8_t* buffer, std::size_t size) = 0;
+// The four numbers of a version resource's fixed file version, most
+// significant first, so that the default ordering is the version ordering.
+struct FileVersion {
+    std::uint16_t major = 0;
+    std::uint16_t minor = 0;
+    std::uint16_t build = 0;
+    std::uint16_t revision = 0;
+
+    friend auto operator<=>(const FileVersion&, const FileVersion&) = default;
 };
 
 struct VersionResource {

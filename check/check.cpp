@@ -1,5 +1,5 @@
 // The check of each installed component, read-only from start to end.
-#include "installer/check.h"
+#include "check/check.h"
 
 #include "installer/ascii.h"
 #include "installer/installer.h"
