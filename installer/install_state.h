@@ -41,6 +41,7 @@ struct ComponentOutcome {
     FileResult copyResult = FileResult::kOk;  // with kCopyFailed: why
     bool inWorker = false;   // for the registration worker, not the tool
     bool handed = false;     // with inWorker: the worker running now has it
+    int workerLosses = 0;    // how often a worker was lost before it started on it
     // What went wrong, where more is known than the outcome: a failed
     // registration in the worker, a tool's exit code 3 with the DLL that
     // was missing, or the check's finding.

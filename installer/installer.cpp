@@ -97,9 +97,22 @@ std::string WorkerReason(const WorkerVerdict& verdict, std::string_view systemTe
         case WorkerVerdict::Kind::kTimedOut:
             return "DllRegisterServer did not return within " + std::to_string(kRegistrationLimit.count()) +
                    " s and was ended";
+        case WorkerVerdict::Kind::kLost:
         case WorkerVerdict::Kind::kNoWorker: break;
     }
     return "the registration worker was gone";
+}
+
+std::string WorkerLostLine(std::string_view answered, std::string_view next, std::uint32_t code, bool toTool) {
+    std::string how = "ended (exit code " + std::to_string(code) + ")";
+    if (code >= 0xC0000000u) {
+        how = "crashed (exception 0x";
+        AppendHex(how, code, 8, true);
+        how += ")";
+    }
+    const std::string when = answered.empty() ? std::string() : " after its verdict on " + std::string(answered) + " and";
+    return "    the registration worker " + how + when + " before it started on " + std::string(next) + ", so " +
+           std::string(next) + (toTool ? " goes to the registration tool" : " goes to a new worker");
 }
 
 std::string OutcomeLine(std::string_view name, const ComponentOutcome& outcome) {
@@ -272,10 +285,19 @@ bool Installer::RegisterAgain(int index, bool workerRunning) {
     return false;
 }
 
-void Installer::WorkerLostAfter(int index) {
-    for (int later = index + 1; later < kComponentCount; ++later) {
+void Installer::WorkerLostFrom(int index) {
+    for (int later = index; later < kComponentCount; ++later) {
         ComponentOutcome& component = state_.outcomes[later];
         if (component.outcome == Outcome::kRegistering && component.inWorker) component.handed = false;
+    }
+}
+
+void Installer::WorkerLostBefore(int index) {
+    if (index < 0 || index >= kComponentCount) return;
+    WorkerLostFrom(index);
+    ComponentOutcome& component = state_.outcomes[index];
+    if (component.outcome == Outcome::kRegistering && component.inWorker && ++component.workerLosses > 1) {
+        RegisterAgain(index, false);
     }
 }
 
@@ -285,6 +307,7 @@ void Installer::WorkerAnswered(int index, const WorkerVerdict& verdict) {
     if (component.outcome != Outcome::kRegistering || !component.inWorker) return;
     switch (verdict.kind) {
         case WorkerVerdict::Kind::kRegistered: Settle(index, Outcome::kRegistered); return;
+        case WorkerVerdict::Kind::kLost:
         case WorkerVerdict::Kind::kNoWorker: return;  // no answer: the caller registers it again
         default: break;
     }

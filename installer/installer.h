@@ -46,6 +46,12 @@ std::string ExitCodeMeaning(std::uint32_t code);
 // system's text for the code (`systemText`, omitted when empty).
 std::string WorkerReason(const WorkerVerdict& verdict, std::string_view systemText);
 
+// The detail line (indented, no line break) saying that the registration
+// worker ended (`code`, its exit code) after its verdict on `answered` (empty
+// when it had given none) and before it started on `next`, which goes to a new
+// worker or, `toTool`, to the registration tool.
+std::string WorkerLostLine(std::string_view answered, std::string_view next, std::uint32_t code, bool toTool);
+
 // The component's final result in the window's own words, for a log: a
 // success line without the asterisk (or with it, and why, while the tool had
 // not finished), the copy's error line, or the registration error line with
@@ -115,9 +121,15 @@ public:
     // The registration worker's verdict on component `index`, handed to it.
     void WorkerAnswered(int index, const WorkerVerdict& verdict);
 
-    // The worker that had the components after `index` is gone: they are
+    // The worker that had the components from `index` on is gone: they are
     // to be handed over again.
-    void WorkerLostAfter(int index);
+    void WorkerLostFrom(int index);
+
+    // The worker was lost before it started on component `index` (kLost):
+    // no verdict on it. It and the components after it are to be handed over
+    // again; it goes to a new worker the first time, then to the registration
+    // tool, so that what an earlier file left behind cannot fail it.
+    void WorkerLostBefore(int index);
 
     // Component `index`, meant for a worker that does not have it (it was
     // lost, or never took it), goes to the worker running now (which the

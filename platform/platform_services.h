@@ -68,6 +68,10 @@ struct WorkerVerdict {
         kFailed,      // DllRegisterServer returned the failure HRESULT `code`
         kCrashed,     // the worker ended while at it; `code` is its exit code (an exception's code)
         kTimedOut,    // no verdict within the limit, so the worker was ended
+        // The worker ended (`code`: its exit code) after its verdicts on the
+        // files before, but before it started on this one: not this file's
+        // fault, but that of something an earlier file left running.
+        kLost,
         kNoWorker,    // no worker had taken the file: none was running, or the file was never handed over
     };
     Kind kind = Kind::kNoWorker;
@@ -196,21 +200,32 @@ public:
     // A second process of this program that registers the files it is handed,
     // one at a time in the order handed, each as the registration tool would:
     // OLE initialised on one single-threaded apartment, the system directory
-    // the current one, the file loaded by its full path with its own folder
-    // searched first for the DLLs it imports, DllRegisterServer called, the
-    // file freed. It never shows a window or a box. Only one runs at a time.
+    // the current one, the file loaded by its full path with the loader's
+    // ordinary search starting in the file's own folder, DllRegisterServer
+    // called, the file freed. It runs from a copy of this program in a folder
+    // only administrators can write, so that its own folder, which the loader
+    // searches first for what a component loads by name, is never the one the
+    // program was started from. It says when it starts on each file, so that
+    // a crash is blamed on the file it was at; it ends when the run that
+    // started it ends. It never shows a window or a box. Only one runs at a
+    // time.
 
-    // Starts a worker, ending one that is running (its files not yet answered
-    // are forgotten). False when none could be started.
-    virtual bool StartWorker() = 0;
+    // Starts a worker from a copy of this program in `folder` (the system
+    // directory), ending one that is running (its files not yet answered are
+    // forgotten). False when none could be started, or no copy made there.
+    virtual bool StartWorker(const std::string& folder) = 0;
     // Hands the running worker the installed file `path`. False without a
-    // worker, or when it is gone.
+    // worker. A worker that has ended meanwhile takes it all the same: the
+    // verdicts it gave before are still to be read, and then this file's is
+    // kLost.
     virtual bool SendToWorker(const std::string& path) = 0;
     // The verdict on the oldest file handed to the worker and not yet
     // answered, waiting for it no longer than `limit` from now, with this
     // thread's messages handled meanwhile. At the limit the worker is ended
-    // (kTimedOut); a worker that ends before it answers gives kCrashed with
-    // its exit code. kNoWorker when no file is waiting for an answer.
+    // (kTimedOut); a worker that ends while at the file gives kCrashed with
+    // its exit code, one that ends before it started on the file kLost.
+    // kNoWorker when no file is waiting for an answer, or when the worker
+    // was ended here because it could not be handed a file.
     virtual WorkerVerdict WaitForWorker(std::chrono::milliseconds limit) = 0;
     // Tells the worker there is nothing more and lets it go; ends it if it
     // does not go at once. Nothing without a worker.

@@ -66,12 +66,15 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
         } else if (name == kWorkerSwitch) {
             const auto equals = body.find('=');
             worker = equals == std::string_view::npos ? std::string() : std::string(body.substr(equals + 1));
-            if (arguments.size() != 1) invalid("/" + std::string(kWorkerSwitch) + " is internal and takes nothing else");
         } else {
             invalid("unknown switch \"" + argument + "\"");
         }
     }
     if (check && help && line.error.empty()) invalid("/check and /? ask for two things at once");
+    // A log is allowed, so that a refusal is written where the log goes.
+    if (worker && (check || help || line.quiet)) {
+        invalid("/" + std::string(kWorkerSwitch) + " is internal and takes nothing but /log");
+    }
     if (!line.error.empty()) {
         line.action = CommandLine::Action::kInvalid;
     } else if (worker) {
@@ -128,12 +131,15 @@ std::optional<int> RunCommandLine(PlatformServices& platform, const CommandLine&
             return refuse("Tarnwick: " + commandLine.error +
                               "; nothing was installed. Run tarnwick.exe /? for the usage.",
                           "Tarnwick: " + commandLine.error + ".\r\n\r\n" + UsageText());
-        case CommandLine::Action::kWorker:
+        case CommandLine::Action::kWorker: {
             if (platform.ServeAsWorker(commandLine.handshake)) return 0;
             // Typed by a user, or started by anything but a Tarnwick run.
-            platform.WriteStandardOutput("Tarnwick: /" + std::string(kWorkerSwitch) +
-                                         " is internal to unattended runs; nothing was installed.\r\n");
+            const std::string line =
+                "Tarnwick: /" + std::string(kWorkerSwitch) + " is internal to unattended runs; nothing was installed.\r\n";
+            if (!commandLine.logPath.empty() && platform.CreateLog(commandLine.logPath)) platform.WriteLog(line);
+            platform.WriteStandardOutput(line);
             return kExitUsage;
+        }
         case CommandLine::Action::kCheck:
         case CommandLine::Action::kUnattended:
         case CommandLine::Action::kWindow: break;

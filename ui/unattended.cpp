@@ -1,6 +1,8 @@
 // The unattended run.
 #include "ui/unattended.h"
 
+#include <functional>
+
 #include "check/dependencies.h"
 #include "installer/installer.h"
 #include "ui/check_run.h"
@@ -9,37 +11,65 @@
 namespace tarnwick {
 namespace {
 
-// Hands every component from `from` on that no worker has to a new worker,
-// or, where none can be started, to the registration tool.
-void HandOverAgain(PlatformServices& platform, Installer& installer, const InstallState& state, int from) {
-    bool running = platform.StartWorker();
-    for (int later = from; later < kComponentCount; ++later) {
-        const ComponentOutcome& component = state.outcomes[later];
-        if (component.outcome != Outcome::kRegistering || !component.inWorker || component.handed) continue;
-        installer.RegisterAgain(later, running);
-        if (!component.inWorker) running = false;
-    }
-}
+using Report = std::function<void(const std::string&)>;
 
-// The worker's verdict on component `index`. A worker lost on it (a crash, a
-// hang) takes along every file it had not answered, and one that would not
-// take a file any more has none after it: a new worker takes those, or,
-// where none can be started, the registration tool.
-void TakeWorkerVerdict(PlatformServices& platform, Installer& installer, const InstallState& state, int index) {
-    const ComponentOutcome& component = state.outcomes[index];
-    if (!component.handed) HandOverAgain(platform, installer, state, index);
-    if (component.outcome != Outcome::kRegistering || !component.inWorker) return;
-    const WorkerVerdict verdict = platform.WaitForWorker(kRegistrationLimit);
-    if (verdict.kind == WorkerVerdict::Kind::kNoWorker) {
-        installer.WorkerLostAfter(index);
-        installer.RegisterAgain(index, false);
-        return;
+// The registration workers of one run, as the run sees them: which component
+// the running one answered last, for the line that tells of a worker lost
+// between two files.
+struct Workers {
+    PlatformServices& platform;
+    Installer& installer;
+    const InstallState& state;
+    const Report& report;
+    int lastAnswered = -1;  // by the worker running now; -1 for none
+
+    // Hands every component from `from` on that no worker has to a new
+    // worker, or, where none can be started, to the registration tool.
+    void HandOverAgain(int from) {
+        bool running = platform.StartWorker(state.sysDir);
+        lastAnswered = -1;
+        for (int later = from; later < kComponentCount; ++later) {
+            const ComponentOutcome& component = state.outcomes[later];
+            if (component.outcome != Outcome::kRegistering || !component.inWorker || component.handed) continue;
+            installer.RegisterAgain(later, running);
+            if (!component.inWorker) running = false;
+        }
     }
-    installer.WorkerAnswered(index, verdict);
-    if (verdict.kind == WorkerVerdict::Kind::kCrashed || verdict.kind == WorkerVerdict::Kind::kTimedOut) {
-        installer.WorkerLostAfter(index);
+
+    // The worker's verdict on component `index`. A worker lost on it (a
+    // crash, a hang) takes along every file it had not answered; one lost
+    // before it started on it (something an earlier file left behind failed)
+    // takes it along too, and it is handed over once more, then to the
+    // registration tool. A new worker takes those files, or, where none can
+    // be started, the registration tool.
+    void TakeVerdict(int index) {
+        const ComponentOutcome& component = state.outcomes[index];
+        for (;;) {
+            if (!component.handed) HandOverAgain(index);
+            if (component.outcome != Outcome::kRegistering || !component.inWorker) return;
+            const WorkerVerdict verdict = platform.WaitForWorker(kRegistrationLimit);
+            switch (verdict.kind) {
+                case WorkerVerdict::Kind::kNoWorker:
+                    installer.WorkerLostFrom(index);
+                    installer.RegisterAgain(index, false);
+                    return;
+                case WorkerVerdict::Kind::kLost:
+                    installer.WorkerLostBefore(index);
+                    report(WorkerLostLine(lastAnswered < 0 ? std::string_view() : kComponentTable[lastAnswered],
+                                          kComponentTable[index], verdict.code, !component.inWorker) +
+                           "\r\n");
+                    continue;
+                default: break;
+            }
+            installer.WorkerAnswered(index, verdict);
+            lastAnswered = index;
+            if (verdict.kind == WorkerVerdict::Kind::kCrashed || verdict.kind == WorkerVerdict::Kind::kTimedOut) {
+                installer.WorkerLostFrom(index + 1);
+            }
+            return;
+        }
     }
-}
+};
 
 // Lets the worker go, if any; a second call does nothing.
 void EndWorker(PlatformServices& platform) noexcept {
@@ -52,21 +82,26 @@ void EndWorker(PlatformServices& platform) noexcept {
 }  // namespace
 
 int RunUnattended(PlatformServices& platform) {
-    const auto report = [&platform](const std::string& text) {
+    const Report report = [&platform](const std::string& text) {
         platform.WriteLog(text);
         platform.WriteStandardOutput(text);
     };
 
     InstallState state;
     // Before anything else, so that the worker's start overlaps the copies.
+    // Its copy goes into the system directory: a worker started from the
+    // program's own folder (often Downloads) would look there first for the
+    // DLLs a component loads by name.
     bool worker = false;
     try {
-        worker = platform.StartWorker();
+        state.sysDir = Installer(platform, state).GetSystemDir();
+        worker = !state.sysDir.empty() && platform.StartWorker(state.sysDir);
     } catch (...) {
         // The registration tool registers them, as in the window.
     }
     Installer installer(platform, state,
                         {.silentRegistration = true, .registerInWorker = worker, .explainNotLoaded = MissingDllReason});
+    Workers workers{platform, installer, state, report};
     try {
         installer.Prepare();
         report(LogHeader(platform.AppVersionNumbers(), state.sysDir));
@@ -80,7 +115,7 @@ int RunUnattended(PlatformServices& platform) {
         for (int i = 0; i < kComponentCount; ++i) {
             const ComponentOutcome& component = state.outcomes[i];
             if (component.outcome == Outcome::kRegistering && component.inWorker) {
-                TakeWorkerVerdict(platform, installer, state, i);
+                workers.TakeVerdict(i);
             }
             if (component.outcome == Outcome::kRegistering && !component.inWorker) {
                 const ProgramEnd end = platform.FinishProgram(component.program, kRegistrationLimit);

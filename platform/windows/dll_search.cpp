@@ -53,11 +53,35 @@ void RestrictDllSearch(SetDefaultDllDirectoriesFunction setDefaultDirectories) {
     ::SetErrorMode(errorMode);
 }
 
-// Looked up at run time, since Windows before 8 (without its update) lacks
-// the function.
-void LoadDllsOnlyFromTheSystemDirectory() {
+bool RunsFromTheSystemDirectory() {
+    wchar_t program[MAX_PATH];
+    const DWORD length = ::GetModuleFileNameW(nullptr, program, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return false;
+    const std::wstring path(program, length);
+    const std::wstring folder = path.substr(0, path.find_last_of(L'\\') == std::wstring::npos ? 0 : path.find_last_of(L'\\'));
+    // A 32-bit program started from the system directory on 64-bit Windows
+    // may be told either name of it. Compared without regard to case, in no
+    // user's language.
+    const auto is = [&folder](UINT (WINAPI *query)(LPWSTR, UINT)) {
+        wchar_t system[MAX_PATH];
+        const UINT size = query(system, MAX_PATH);
+        return size > 0 && size < MAX_PATH && !folder.empty() &&
+               ::CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, folder.c_str(), static_cast<int>(folder.size()),
+                                system, static_cast<int>(size)) == CSTR_EQUAL;
+    };
+    return is(::GetSystemDirectoryW) || is(::GetSystemWow64DirectoryW);
+}
+
+// SetDefaultDllDirectories is looked up at run time, since Windows before 8
+// (without its update) lacks it. A test build may act as such a Windows does.
+void SecureDllSearch() {
+    if (RunsFromTheSystemDirectory()) return;
+#if defined(TARNWICK_WITHOUT_SAFE_DLL_SEARCH)
+    RestrictDllSearch(nullptr);
+#else
     HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");  // not owned
     RestrictDllSearch(Lookup<SetDefaultDllDirectoriesFunction>(kernel, "SetDefaultDllDirectories"));
+#endif
 }
 
 }  // namespace tarnwick::win

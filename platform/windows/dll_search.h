@@ -16,14 +16,22 @@ Function Lookup(HMODULE module, const char* name) {
                   : nullptr;
 }
 
-// Restricts every later DLL load to the system directory. The first thing the
-// program does.
-void LoadDllsOnlyFromTheSystemDirectory();
+// Keeps every later DLL load out of the program's own folder, unless that
+// folder is the system directory (the registration worker's copy of the
+// program runs there): then the loader's ordinary search is the registration
+// tool's own (the system directory, the Windows directory, PATH) and is kept
+// as it is, so that a component finds what it loads by name where that tool
+// would find it. The first thing the program does.
+void SecureDllSearch();
+
+// Whether this program's own folder is the system directory (or, on 64-bit
+// Windows, the 32-bit one), which only administrators can write.
+bool RunsFromTheSystemDirectory();
 
 // SetDefaultDllDirectories, as found in kernel32.
 using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
 
-// LoadDllsOnlyFromTheSystemDirectory's work on a system whose
+// SecureDllSearch's work, elsewhere than in the system directory, on a system whose
 // SetDefaultDllDirectories is `setDefaultDirectories`, or lacks it (null).
 void RestrictDllSearch(SetDefaultDllDirectoriesFunction setDefaultDirectories);
 

@@ -5,13 +5,22 @@
 // direction counts the records sent, and each side waits on it together with
 // the other process and its own messages.
 //
+// The worker runs from a copy of this program that the run makes in the system
+// directory: the loader looks first in a program's own folder for the DLLs
+// loaded by name, and a component's code loads some so; the folder the run was
+// started from (often Downloads) must never be that folder. From there its
+// search is the registration tool's own: the system directory, the Windows
+// directory, PATH.
+//
 // The worker's command line is /registration-worker=R.V.Q.A.P, the hex values
 // of the handles it inherits: the pipe it reads requests from (R), the pipe it
 // writes verdicts to (V), "request ready" (Q), "verdict ready" (A) and its
 // parent's process (P). The first request is a handshake record that names
 // the worker's own process id, which only the run that started it knows.
 // A request is a count of UTF-16 units and the path; a count of 0 means
-// nothing more. A verdict is two uint32: the kind and the code.
+// nothing more. A record back is two uint32: a verdict's kind and code, or
+// kStartedRecord when the worker starts on the next file, so that a crash
+// is blamed on the file it was at and no other.
 #include <windows.h>
 #include <ole2.h>
 
@@ -34,8 +43,8 @@ constexpr DWORD kEndLimitMs = 2000;
 constexpr DWORD kLongestPath = 32767;         // UTF-16 units, the \\?\ form's limit
 constexpr DWORD kPipeSize = 64 * 1024;        // room for every request of a run
 constexpr std::size_t kHandleCount = 5;
-constexpr DWORD kLoadDllDir = 0x00000100;     // LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR
-constexpr DWORD kLoadSystem32 = 0x00000800;   // LOAD_LIBRARY_SEARCH_SYSTEM32
+constexpr std::uint32_t kStartedRecord = 0xFFFFFFFF;  // beyond every verdict's kind
+constexpr DWORD kParentGone = ERROR_PROCESS_ABORTED;  // the worker's exit code when its run has gone
 
 struct Handshake {
     std::uint32_t magic;
@@ -103,20 +112,12 @@ bool ParseHandles(const std::string& value, std::array<HANDLE, kHandleCount>& ha
     return at == value.size();
 }
 
-// The flags that load a component with its own folder, then the system
-// directory, searched for the DLLs it imports, never this program's folder.
-// Windows without the LOAD_LIBRARY_SEARCH_* flags has the altered search
-// order, which starts in the component's folder and leaves the program's out.
-DWORD ComponentLoadFlags() {
-    const bool searchFlags = Lookup<SetDefaultDllDirectoriesFunction>(
-                                 ::GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories") != nullptr;
-    return searchFlags ? kLoadDllDir | kLoadSystem32 : LOAD_WITH_ALTERED_SEARCH_PATH;
-}
-
-// Registers the component at `path` as the registration tool does.
-VerdictRecord Register(const std::wstring& path, DWORD flags) {
+// Registers the component at `path` as the registration tool does: loaded
+// with the search starting in its own folder (the system directory) for what
+// it imports, then this program's (the same), the Windows directory and PATH.
+VerdictRecord Register(const std::wstring& path) {
     using Kind = WorkerVerdict::Kind;
-    const UniqueModule component(::LoadLibraryExW(path.c_str(), nullptr, flags));
+    const UniqueModule component(::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
     if (!component) return {static_cast<std::uint32_t>(Kind::kNotLoaded), ::GetLastError()};
     using Entry = HRESULT(STDAPICALLTYPE*)();
     const auto entry = Lookup<Entry>(component.get(), "DllRegisterServer");
@@ -133,6 +134,20 @@ LONG WINAPI EndOnCrash(EXCEPTION_POINTERS* exception) {
     return EXCEPTION_EXECUTE_HANDLER;
 }
 
+// A worker whose run is gone (a deployment tool ended it) ends too, even
+// while a registration hangs: nobody would read its verdicts, and it holds
+// the component loaded.
+DWORD WINAPI EndWithParent(void* parent) {
+    ::WaitForSingleObject(static_cast<HANDLE>(parent), INFINITE);
+    ::TerminateProcess(::GetCurrentProcess(), kParentGone);
+    return 0;
+}
+
+// Writes a record back to the run and counts it.
+bool Answer(HANDLE verdicts, HANDLE verdictReady, const VerdictRecord& record) {
+    return WriteAll(verdicts, &record, sizeof record) && ::ReleaseSemaphore(verdictReady, 1, nullptr);
+}
+
 UniqueHandle NewSemaphore(SECURITY_ATTRIBUTES* inherited) {
     return UniqueHandle(::CreateSemaphoreW(inherited, 0, 0x7FFFFFFF, nullptr));
 }
@@ -143,6 +158,9 @@ bool NotInherited(HANDLE handle) { return ::SetHandleInformation(handle, HANDLE_
 
 WindowsPlatform::~WindowsPlatform() {
     EndWorker();
+    // Every worker has ended, so its program's copy is let go. One that
+    // cannot be removed now is a leftover for the next run to remove.
+    if (!workerCopy_.empty()) DeleteFileAnyway(workerCopy_);
     if (comOk_) ::CoUninitialize();
 }
 
@@ -152,21 +170,26 @@ void WindowsPlatform::KillWorker() {
     worker_.reset();
 }
 
-bool WindowsPlatform::StartWorker() {
+bool WindowsPlatform::StartWorker(const std::string& folder) {
     if (worker_ && worker_->pending == 0) {
         EndWorker();
     } else {
         KillWorker();
     }
-    std::wstring program = workerProgram_;
-    if (program.empty()) {
-        wchar_t path[MAX_PATH];
-        const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-        if (length == 0 || length >= MAX_PATH) return false;
-        program.assign(path, length);
-    }
     const std::wstring system = Widen(SystemDirectory());
     if (system.empty()) return false;
+    if (workerCopy_.empty()) {
+        std::wstring program = workerProgram_;
+        if (program.empty()) {
+            wchar_t path[MAX_PATH];
+            const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+            if (length == 0 || length >= MAX_PATH) return false;
+            program.assign(path, length);
+        }
+        DWORD error = ERROR_SUCCESS;
+        workerCopy_ = CopyToTemporary(program, folder, error);
+        if (workerCopy_.empty()) return false;
+    }
 
     // Only the worker's ends and the counts are made inheritable; the
     // parent's ends stay here, so that a worker gone breaks the pipes.
@@ -193,15 +216,17 @@ bool WindowsPlatform::StartWorker() {
         return false;
     }
 
-    std::wstring commandLine = L"\"" + program + L"\" /registration-worker=" + Hex(workerRequests.get()) +
+    std::wstring commandLine = L"\"" + workerCopy_ + L"\" /registration-worker=" + Hex(workerRequests.get()) +
                                L"." + Hex(workerVerdicts.get()) + L"." + Hex(worker.requestReady.get()) +
                                L"." + Hex(worker.verdictReady.get()) + L"." + Hex(parent);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_FORCEOFFFEEDBACK;  // no busy cursor either
+    // No busy cursor, and no standard handles: this run's output (a log the
+    // administrator redirected) is not the worker's to write to.
+    startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_FORCEOFFFEEDBACK | STARTF_USESTDHANDLES;
     startup.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION started{};
-    const BOOL ok = ::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+    const BOOL ok = ::CreateProcessW(workerCopy_.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
                                      system.c_str(), &startup, &started);
     // Programs started later (the registration tool) inherit none of them.
     NotInherited(worker.requestReady.get());
@@ -223,26 +248,28 @@ bool WindowsPlatform::StartWorker() {
 }
 
 bool WindowsPlatform::SendToWorker(const std::string& path) {
-    if (!worker_ || worker_->lost) return false;
+    if (!worker_) return false;
     const std::wstring file = FileSystemPath(path);
     if (file.empty() || file.size() > kLongestPath) return false;
+    ++worker_->pending;
+    if (worker_->lost) return true;  // its verdict is kLost, once the earlier ones are read
     const auto length = static_cast<std::uint32_t>(file.size());
     // Counted before it is written: a request longer than the pipe holds is
     // written only as the worker reads it.
-    if (!::ReleaseSemaphore(worker_->requestReady.get(), 1, nullptr)) return false;
-    if (!WriteAll(worker_->requests.get(), &length, sizeof length) ||
-        !WriteAll(worker_->requests.get(), file.data(), length * sizeof(wchar_t))) {
-        // A request cut short cannot be taken back: the worker is lost. Most
-        // often it has crashed on a file handed earlier; the verdicts it gave
-        // before stay in their pipe, to be read in order, then the crash.
-        worker_->lost = true;
-        if (::WaitForSingleObject(worker_->process.get(), 0) != WAIT_OBJECT_0) {
-            EndOverrunProgram(worker_->process.get());
-            worker_->endedHere = true;
-        }
-        return false;
+    if (::ReleaseSemaphore(worker_->requestReady.get(), 1, nullptr) &&
+        WriteAll(worker_->requests.get(), &length, sizeof length) &&
+        WriteAll(worker_->requests.get(), file.data(), length * sizeof(wchar_t))) {
+        return true;
     }
-    ++worker_->pending;
+    // A request cut short cannot be taken back: the worker is lost. Most
+    // often it has ended on its own, and its verdicts on the files before
+    // are still in their pipe, to be read in order; one still running is
+    // ended here, and no file is its fault.
+    worker_->lost = true;
+    if (::WaitForSingleObject(worker_->process.get(), 0) != WAIT_OBJECT_0) {
+        EndOverrunProgram(worker_->process.get());
+        worker_->endedHere = true;
+    }
     return true;
 }
 
@@ -251,36 +278,43 @@ WorkerVerdict WindowsPlatform::WaitForWorker(std::chrono::milliseconds limit) {
     if (!worker_ || worker_->pending == 0) return {Kind::kNoWorker, 0};
     const DWORD startTick = ::GetTickCount();
     const auto limitMs = static_cast<DWORD>(limit.count() < 0 ? 0 : limit.count());
-    // The verdict first: a worker that answered and then ended still answered.
+    // The records first: a worker that answered and then ended still answered.
     const std::array<HANDLE, 2> waited = {worker_->verdictReady.get(), worker_->process.get()};
-    const int woken = WaitPumpingMessages(waited, startTick, limitMs);
-    if (woken == 0) {
-        VerdictRecord record{};
-        if (ReadAll(worker_->verdicts.get(), &record, sizeof record) &&
-            record.kind <= static_cast<std::uint32_t>(Kind::kFailed)) {
+    for (;;) {
+        const int woken = WaitPumpingMessages(waited, startTick, limitMs);
+        if (woken == 0) {
+            VerdictRecord record{};
+            if (!ReadAll(worker_->verdicts.get(), &record, sizeof record)) break;
+            if (record.kind == kStartedRecord && !worker_->started) {
+                worker_->started = true;
+                continue;
+            }
+            if (record.kind > static_cast<std::uint32_t>(Kind::kFailed)) break;
             --worker_->pending;
+            worker_->started = false;
             return {static_cast<Kind>(record.kind), record.code};
         }
-        // A verdict that cannot be read or makes no sense: the worker is broken.
+        if (woken == 1) {
+            DWORD code = 0;
+            if (!::GetExitCodeProcess(worker_->process.get(), &code)) code = ::GetLastError();
+            const bool started = worker_->started;
+            const bool endedHere = worker_->endedHere;
+            worker_.reset();
+            if (endedHere) return {Kind::kNoWorker, 0};  // its files are registered again
+            return {started ? Kind::kCrashed : Kind::kLost, code};
+        }
         KillWorker();
-        return {Kind::kCrashed, ERROR_INVALID_DATA};
+        return {Kind::kTimedOut, 0};
     }
-    if (woken == 1) {
-        DWORD code = 0;
-        if (!::GetExitCodeProcess(worker_->process.get(), &code)) code = ::GetLastError();
-        const bool endedHere = worker_->endedHere;
-        worker_.reset();
-        if (endedHere) return {Kind::kNoWorker, 0};  // its files are registered again
-        return {Kind::kCrashed, code};
-    }
+    // A record that cannot be read or makes no sense: the worker is broken.
     KillWorker();
-    return {Kind::kTimedOut, 0};
+    return {Kind::kCrashed, ERROR_INVALID_DATA};
 }
 
 void WindowsPlatform::EndWorker() {
     if (!worker_) return;
     const std::uint32_t nothingMore = 0;
-    if (::ReleaseSemaphore(worker_->requestReady.get(), 1, nullptr) &&
+    if (!worker_->lost && ::ReleaseSemaphore(worker_->requestReady.get(), 1, nullptr) &&
         WriteAll(worker_->requests.get(), &nothingMore, sizeof nothingMore)) {
         const HANDLE process = worker_->process.get();
         if (WaitPumpingMessages({&process, 1}, ::GetTickCount(), kEndLimitMs) == 0) {
@@ -294,6 +328,8 @@ void WindowsPlatform::EndWorker() {
 bool WindowsPlatform::ServeAsWorker(const std::string& handshake) {
     std::array<HANDLE, kHandleCount> handles{};
     if (!ParseHandles(handshake, handles)) return false;
+    // What a component starts (a process of its own) inherits none of them.
+    for (const HANDLE handle : handles) NotInherited(handle);
     const auto [requests, verdicts, requestReady, verdictReady, parent] = handles;
     // Each must be what the parent hands over: the pipes pipes, the parent
     // alive, no verdict counted yet.
@@ -314,11 +350,12 @@ bool WindowsPlatform::ServeAsWorker(const std::string& handshake) {
 
     ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
     ::SetUnhandledExceptionFilter(EndOnCrash);
+    const UniqueHandle watcher(::CreateThread(nullptr, 0, EndWithParent, parent, 0, nullptr));
+    if (!watcher) return false;
     // S_FALSE on the apartment the program's start already entered.
     const bool ole = SUCCEEDED(::OleInitialize(nullptr));
     const std::wstring system = Widen(SystemDirectory());
     if (!system.empty()) ::SetCurrentDirectoryW(system.c_str());
-    const DWORD flags = ComponentLoadFlags();
     // Nearly every component imports OLE Automation: kept loaded across them,
     // it is set up once, not again with each component and freed with it.
     const UniqueModule automation(LoadSystemDll(L"oleaut32.dll"));
@@ -331,8 +368,8 @@ bool WindowsPlatform::ServeAsWorker(const std::string& handshake) {
         if (!ReadAll(requests, &length, sizeof length) || length == 0 || length > kLongestPath) break;
         path.assign(length, L'\0');
         if (!ReadAll(requests, path.data(), length * sizeof(wchar_t))) break;
-        const VerdictRecord verdict = Register(path, flags);
-        if (!WriteAll(verdicts, &verdict, sizeof verdict) || !::ReleaseSemaphore(verdictReady, 1, nullptr)) break;
+        if (!Answer(verdicts, verdictReady, {kStartedRecord, 0})) break;
+        if (!Answer(verdicts, verdictReady, Register(path))) break;
     }
     if (ole) ::OleUninitialize();
     return true;

@@ -26,12 +26,6 @@ std::wstring ParentFolder(const std::wstring& path) {
     return folder;
 }
 
-// Removes a file that may have been left read-only.
-void DeleteFileAnyway(const std::wstring& path) {
-    ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    ::DeleteFileW(path.c_str());
-}
-
 // --- Temporary files ---------------------------------------------------------
 // Each run names its temporary files after itself, tarnwick-temporary-RUN-N.tmp,
 // and from its first copy on holds a mutex named Global\tarnwick-run-RUN: the
@@ -122,6 +116,11 @@ DWORD ReadyTemporary(const std::wstring& temporary) {
 
 }  // namespace
 
+void DeleteFileAnyway(const std::wstring& path) {
+    ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::DeleteFileW(path.c_str());
+}
+
 FileResult FileResultFromError(DWORD error) {
     switch (error) {
         case ERROR_SUCCESS: return FileResult::kOk;
@@ -152,31 +151,41 @@ std::string WindowsPlatform::SystemDirectory() {
     }));
 }
 
-FileResult WindowsPlatform::CopyFileTo(const std::string& source, const std::string& destination) {
-    const std::wstring from = FileSystemPath(source);
-    const std::wstring to = FileSystemPath(destination);
-    if (!MarkThisRun()) return FailureFromError(::GetLastError());
-
-    // Copy beside the destination first, then put the copy in its place with
-    // a rename: the destination is either the old file or the whole new one.
+std::wstring CopyToTemporary(const std::wstring& from, const std::string& folder, DWORD& error) {
+    if (!MarkThisRun()) {
+        error = ::GetLastError();
+        return {};
+    }
     // The name is taken only if free; one left by an earlier copy of this run
     // that could not be removed is passed over.
-    const std::string folder = destination.substr(0, destination.find_last_of('\\') + 1);
+    std::string under = folder;
+    if (!under.ends_with('\\')) under += '\\';
     static std::uint32_t lastTemporary = 0;
     std::wstring temporary;
-    DWORD error = ERROR_FILE_EXISTS;
+    error = ERROR_FILE_EXISTS;
     for (int attempt = 0; attempt < 100 && error == ERROR_FILE_EXISTS; ++attempt) {
-        temporary = FileSystemPath(folder + std::string(kTemporaryPrefix) + ThisRun() + "-" +
+        temporary = FileSystemPath(under + std::string(kTemporaryPrefix) + ThisRun() + "-" +
                                    std::to_string(++lastTemporary) + std::string(kTemporarySuffix));
         error = ::CopyFileW(from.c_str(), temporary.c_str(), TRUE) ? ERROR_SUCCESS : ::GetLastError();
         if (error == ERROR_ALREADY_EXISTS) error = ERROR_FILE_EXISTS;
     }
-    if (error == ERROR_FILE_EXISTS) return FailureFromError(error);
+    if (error == ERROR_FILE_EXISTS) return {};
     if (error == ERROR_SUCCESS) error = ReadyTemporary(temporary);
     if (error != ERROR_SUCCESS) {
         DeleteFileAnyway(temporary);
-        return FailureFromError(error);
+        return {};
     }
+    return temporary;
+}
+
+FileResult WindowsPlatform::CopyFileTo(const std::string& source, const std::string& destination) {
+    const std::wstring to = FileSystemPath(destination);
+    // Copy beside the destination first, then put the copy in its place with
+    // a rename: the destination is either the old file or the whole new one.
+    DWORD error = ERROR_SUCCESS;
+    const std::wstring temporary =
+        CopyToTemporary(FileSystemPath(source), destination.substr(0, destination.find_last_of('\\') + 1), error);
+    if (temporary.empty()) return FailureFromError(error);
     // An installed file left read-only by another installer would refuse the
     // rename.
     const DWORD installed = ::GetFileAttributesW(to.c_str());

@@ -23,6 +23,15 @@ FileResult FileResultFromError(DWORD error);
 // system forget to say why.
 FileResult FailureFromError(DWORD error);
 
+// Removes a file that may have been left read-only.
+void DeleteFileAnyway(const std::wstring& path);
+
+// Copies `from` to a new temporary file of this run in `folder`, ready to be
+// renamed into place: writable, without the download mark, on the disk. Its
+// path, or empty with `error` set. A run that is killed leaves at most its
+// own, which a later run's RemoveLeftoverTemporaryFiles removes.
+std::wstring CopyToTemporary(const std::wstring& from, const std::string& folder, DWORD& error);
+
 // SfcIsFileProtected, as found in sfc.dll.
 using SfcIsFileProtectedFunction = BOOL(WINAPI*)(HANDLE, LPCWSTR);
 
@@ -70,7 +79,7 @@ public:
     void DoEvents() override;
     void ShowMessage(const std::string& text, MessageBoxStyle style,
                      const std::string& title) override;
-    bool StartWorker() override;
+    bool StartWorker(const std::string& folder) override;
     bool SendToWorker(const std::string& path) override;
     WorkerVerdict WaitForWorker(std::chrono::milliseconds limit) override;
     void EndWorker() override;
@@ -98,8 +107,8 @@ public:
     // The started programs that have not been reported ended yet.
     RunningPrograms& programs() { return programs_; }
 
-    // The program StartWorker starts as the registration worker (a full
-    // path); empty, as by default, for this very program.
+    // The program StartWorker copies and starts as the registration worker
+    // (a full path); empty, as by default, for this very program.
     void SetWorkerProgram(std::wstring program) { workerProgram_ = std::move(program); }
 
 private:
@@ -112,10 +121,11 @@ private:
         UniqueHandle requests;      // written: each file to register
         UniqueHandle verdicts;      // read: each verdict, in the order handed
         UniqueHandle requestReady;  // released for each request
-        UniqueHandle verdictReady;  // released by the worker for each verdict
-        std::size_t pending = 0;
-        // A request could not be written: nothing more is handed over, but
-        // the verdicts already given are still read. endedHere: it was still
+        UniqueHandle verdictReady;  // released by the worker for each record
+        std::size_t pending = 0;    // handed over, not yet answered
+        bool started = false;       // it said it has started on the oldest pending file
+        // A request could not be written: nothing more is written, but the
+        // verdicts already given are still read. endedHere: it was still
         // running and was ended for it, so no crash is its files' fault.
         bool lost = false;
         bool endedHere = false;
@@ -138,6 +148,9 @@ private:
     bool oleautLoaded_ = false;
 
     std::wstring workerProgram_;
+    // The copy of the worker's program in the system directory, made by the
+    // first StartWorker and removed when the platform goes.
+    std::wstring workerCopy_;
     std::optional<Worker> worker_;
     MainWindow* window_ = nullptr;
     RunningPrograms programs_;

@@ -76,7 +76,7 @@ int Run(HINSTANCE instance, tarnwick::win::WindowsPlatform& platform, const tarn
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-    tarnwick::win::LoadDllsOnlyFromTheSystemDirectory();
+    tarnwick::win::SecureDllSearch();
     using namespace tarnwick;
     win::WindowsPlatform platform;
     std::optional<bool> quiet;  // known once the command line is read

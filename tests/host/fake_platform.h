@@ -68,6 +68,8 @@ public:
     int workerStartsLeft = 1000;  // later starts fail
     int workerTakesLeft = 1000;   // the first worker's later hand-overs fail, as to one that has died
     std::map<std::string, WorkerVerdict> workerVerdicts;
+    // How many times a worker is lost just before it starts on a file, by name.
+    std::map<std::string, int> workerLostBefore;
     bool workerRunning = false;
     std::vector<std::string> workerQueue;  // handed over, not yet answered
     bool handshakeAccepted = false;        // what ServeAsWorker finds
@@ -139,8 +141,8 @@ public:
         return kNoProgram;
     }
 
-    bool StartWorker() override {
-        Record("worker start");
+    bool StartWorker(const std::string& folder) override {
+        Record("worker start in " + folder);
         if (Count("worker start") > 1) workerTakesLeft = 1000;  // a new worker takes all
         workerQueue.clear();
         workerRunning = workerStarts && workerStartsLeft-- > 0;
@@ -156,8 +158,16 @@ public:
         Record("worker wait within " + std::to_string(limit.count()));
         if (workerQueue.empty()) return {};
         const std::string path = workerQueue.front();
+        const std::string name = path.substr(path.rfind('\\') + 1);
+        if (workerLostBefore[name] > 0) {
+            // Something the file before left running crashed the worker.
+            --workerLostBefore[name];
+            workerRunning = false;
+            workerQueue.clear();
+            return {WorkerVerdict::Kind::kLost, 0xC0000005};
+        }
         workerQueue.erase(workerQueue.begin());
-        const auto found = workerVerdicts.find(path.substr(path.rfind('\\') + 1));
+        const auto found = workerVerdicts.find(name);
         const WorkerVerdict verdict =
             found == workerVerdicts.end() ? WorkerVerdict{WorkerVerdict::Kind::kRegistered, 0} : found->second;
         if (verdict.kind == WorkerVerdict::Kind::kRegistered) RegisterServer(path);

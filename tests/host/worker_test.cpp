@@ -40,10 +40,13 @@ TEST_F(WorkerRunTest, OneWorkerStartedFirstRegistersAllNineAndNoToolIsStarted) {
     EXPECT_TRUE(platform.standardOutput.starts_with(kHeader));
     for (const std::string& line : Lines()) EXPECT_TRUE(line.ends_with(" registered successfully.")) << line;
     EXPECT_EQ(platform.log, platform.standardOutput);
-    // Started before anything else, so its start overlaps the copies; each
-    // file handed over by its installed path, in table order, once copied.
+    // Started before anything but the question where the system directory
+    // is, so its start overlaps the copies, from a copy of the program
+    // there: never from the program's own folder. Each file handed over by
+    // its installed path, in table order, once copied.
     EXPECT_EQ(platform.Count("worker start"), 1);
-    EXPECT_LT(platform.IndexOf("worker start"), platform.IndexOf("sysdir"));
+    EXPECT_EQ(platform.IndexOf("worker start in C:\\WINDOWS\\system32"), platform.IndexOf("sysdir") + 1);
+    EXPECT_LT(platform.IndexOf("worker start"), platform.IndexOf("clean"));
     EXPECT_LT(platform.IndexOf("copy D:\\setup\\MSCOMCTL.OCX"), platform.IndexOf("worker take C:\\WINDOWS\\system32\\MSCOMCTL.OCX"));
     EXPECT_LT(platform.IndexOf("worker take C:\\WINDOWS\\system32\\MSCOMCTL.OCX"), platform.IndexOf("copy D:\\setup\\COMDLG32.OCX"));
     EXPECT_EQ(platform.Count("worker take "), 9);
@@ -113,6 +116,44 @@ TEST_F(WorkerRunTest, AWorkerLostToACrashOrAHangIsReplacedForTheRest) {
         "Files that failed to be registered:\r\n\r\n-   COMDLG32.OCX\r\n-   TABCTL32.OCX\r\n"));
 }
 
+TEST_F(WorkerRunTest, AWorkerLostBetweenTwoFilesFailsNeitherAndSaysSo) {
+    // A thread MSCOMCTL.OCX left running crashes the worker after its
+    // verdict, before it starts on COMDLG32.OCX: both are registered, the
+    // loss is told under MSCOMCTL.OCX's line, and a new worker takes
+    // COMDLG32.OCX and the rest.
+    platform.workerLostBefore["COMDLG32.OCX"] = 1;
+    EXPECT_EQ(Run({"/S"}), 0);
+    EXPECT_NE(platform.standardOutput.find(
+                  "MSCOMCTL.OCX registered successfully.\r\n"
+                  "    the registration worker crashed (exception 0xC0000005) after its verdict on MSCOMCTL.OCX and "
+                  "before it started on COMDLG32.OCX, so COMDLG32.OCX goes to a new worker\r\n"
+                  "COMDLG32.OCX registered successfully.\r\n"),
+              std::string::npos)
+        << platform.standardOutput;
+    EXPECT_EQ(platform.Count("worker start"), 2);
+    EXPECT_EQ(platform.Count("worker take C:\\WINDOWS\\system32\\COMDLG32.OCX"), 2);
+    EXPECT_EQ(platform.Count("worker take C:\\WINDOWS\\system32\\HHCTRL.OCX"), 2);
+    EXPECT_EQ(platform.Count("start "), 0);
+
+    // Lost again before the same file: the registration tool takes that one
+    // (a first worker lost before it had answered anything), new workers the rest.
+    FakePlatform twice;
+    twice.workerStarts = true;
+    twice.workerLostBefore["MSCOMCTL.OCX"] = 2;
+    EXPECT_EQ(RunCommandLine(twice, ParseCommandLine({"/S"})), 0);
+    EXPECT_NE(twice.standardOutput.find(
+                  "    the registration worker crashed (exception 0xC0000005) before it started on MSCOMCTL.OCX, "
+                  "so MSCOMCTL.OCX goes to a new worker\r\n"
+                  "    the registration worker crashed (exception 0xC0000005) before it started on MSCOMCTL.OCX, "
+                  "so MSCOMCTL.OCX goes to the registration tool\r\n"
+                  "MSCOMCTL.OCX registered successfully.\r\n"),
+              std::string::npos)
+        << twice.standardOutput;
+    EXPECT_EQ(twice.Count("start C:\\WINDOWS\\system32\\regsvr32.exe /s "), 1);
+    EXPECT_EQ(twice.Count("start C:\\WINDOWS\\system32\\regsvr32.exe /s MSCOMCTL.OCX"), 1);
+    EXPECT_EQ(twice.Count("worker take C:\\WINDOWS\\system32\\HHCTRL.OCX"), 3);
+}
+
 TEST_F(WorkerRunTest, FilesTheDeadWorkerWouldNotTakeGoToANewWorker) {
     // The worker crashes on COMDLG32.OCX while the copies go on: from
     // MSINET.OCX on it takes nothing more.
@@ -158,11 +199,15 @@ TEST_F(WorkerRunTest, TheInternalSwitchServesOnlyWithTheRunsHandshake) {
     EXPECT_EQ(ParseCommandLine({"/S", "/registration-worker=1.2.3"}).action, CommandLine::Action::kInvalid);
     EXPECT_EQ(ParseCommandLine({"/registration-worker=1", "/?"}).action, CommandLine::Action::kInvalid);
 
-    // Typed by a user: refused, nothing installed, no box, exit code 2.
-    EXPECT_EQ(Run({"/registration-worker=1.2.3"}), 2);
-    EXPECT_EQ(platform.standardOutput,
-              "Tarnwick: /registration-worker is internal to unattended runs; nothing was installed.\r\n");
-    EXPECT_EQ(platform.journal, std::vector<std::string>{"serve 1.2.3"});
+    EXPECT_EQ(ParseCommandLine({"/check", "/registration-worker=1.2.3"}).action, CommandLine::Action::kInvalid);
+
+    // Typed by a user: refused, nothing installed, no box, exit code 2; the
+    // line goes to the log too, where one is asked for.
+    EXPECT_EQ(Run({"/registration-worker=1.2.3", "/log=worker.log"}), 2);
+    const std::string refusal = "Tarnwick: /registration-worker is internal to unattended runs; nothing was installed.\r\n";
+    EXPECT_EQ(platform.standardOutput, refusal);
+    EXPECT_EQ(platform.log, refusal);
+    EXPECT_EQ(platform.journal, (std::vector<std::string>{"serve 1.2.3", "log worker.log"}));
     EXPECT_TRUE(platform.messages.empty());
 
     FakePlatform started;

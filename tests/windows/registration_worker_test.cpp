@@ -33,14 +33,15 @@ std::wstring TarnwickExe() { return FullPath(scratch::ThisFolder() + L"\\..\\..\
 
 std::string FixturePath(const wchar_t* name) { return Narrow(scratch::Fixture(name)); }
 
-// How many processes of tarnwick.exe are running (the test program is not one).
+// How many registration workers are running: each is a copy of tarnwick.exe
+// under a temporary file's name in the system directory.
 int RunningWorkers() {
     const UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof entry;
     int count = 0;
     for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry)) {
-        if (::lstrcmpiW(entry.szExeFile, L"tarnwick.exe") == 0) ++count;
+        if (std::wstring_view(entry.szExeFile).starts_with(L"tarnwick-temporary-")) ++count;
     }
     return count;
 }
@@ -48,6 +49,12 @@ int RunningWorkers() {
 class WorkerTest : public scratch::ScratchTest {
 protected:
     WorkerTest() : ScratchTest(L"tarnwick-worker-") { platform_.SetWorkerProgram(TarnwickExe()); }
+    bool Start() { return platform_.StartWorker(platform_.SystemDirectory()); }
+    // Waits up to 10 s for every worker to end.
+    static bool WorkersGone() {
+        for (int i = 0; i < 200 && RunningWorkers() > 0; ++i) ::Sleep(50);
+        return RunningWorkers() == 0;
+    }
     WorkerVerdict Register(const std::string& path) {
         if (!platform_.SendToWorker(path)) return {Kind::kNoWorker, 0};
         return platform_.WaitForWorker(kAmple);
@@ -66,7 +73,7 @@ void ExpectVerdict(const WorkerVerdict& verdict, Kind kind, std::uint32_t code, 
 TEST_F(WorkerTest, AnswersEachFileInTheOrderHanded) {
     const std::wstring notADll = root_ + L"\\NOTADLL.OCX";
     scratch::WriteFile(notADll, "not a program at all");
-    ASSERT_TRUE(platform_.StartWorker());
+    ASSERT_TRUE(Start());
     // All handed over before the first answer is asked for.
     for (const std::string& path : {FixturePath(L"VERSIONED.DLL"), Narrow(notADll), FixturePath(L"NOENTRY.DLL"),
                                     FixturePath(L"FAILS.DLL"), Narrow(root_ + L"\\MISSING.OCX")}) {
@@ -89,11 +96,11 @@ TEST_F(WorkerTest, AnswersEachFileInTheOrderHanded) {
 }
 
 TEST_F(WorkerTest, ACrashOrAHangEndsTheWorkerAndANewOneServesTheRest) {
-    ASSERT_TRUE(platform_.StartWorker());
+    ASSERT_TRUE(Start());
     ExpectVerdict(Register(FixturePath(L"CRASHES.DLL")), Kind::kCrashed, EXCEPTION_ACCESS_VIOLATION, "crashes");
     EXPECT_FALSE(platform_.SendToWorker(FixturePath(L"VERSIONED.DLL")));  // it is gone
 
-    ASSERT_TRUE(platform_.StartWorker());
+    ASSERT_TRUE(Start());
     ASSERT_TRUE(platform_.SendToWorker(FixturePath(L"HANGS.DLL")));
     ASSERT_TRUE(platform_.SendToWorker(FixturePath(L"VERSIONED.DLL")));
     const auto before = std::chrono::steady_clock::now();
@@ -105,7 +112,7 @@ TEST_F(WorkerTest, ACrashOrAHangEndsTheWorkerAndANewOneServesTheRest) {
     // The file handed after the hanging one is forgotten with it.
     EXPECT_EQ(platform_.WaitForWorker(kAmple).kind, Kind::kNoWorker);
 
-    ASSERT_TRUE(platform_.StartWorker());
+    ASSERT_TRUE(Start());
     ExpectVerdict(Register(FixturePath(L"VERSIONED.DLL")), Kind::kRegistered, 0, "after a new start");
     // Leaving the platform ends it too.
 }
@@ -114,23 +121,44 @@ TEST_F(WorkerTest, VerdictsGivenBeforeACrashSurviveAFileHandedAfterIt) {
     // An unattended run hands over each file as soon as it is copied, so the
     // worker may crash while files are still being handed; those it answered
     // before must still be told, and the crash must be the crashing file's.
-    ASSERT_TRUE(platform_.StartWorker());
+    ASSERT_TRUE(Start());
     ASSERT_TRUE(platform_.SendToWorker(FixturePath(L"VERSIONED.DLL")));
     ASSERT_TRUE(platform_.SendToWorker(FixturePath(L"CRASHES.DLL")));
-    for (int i = 0; i < 200 && RunningWorkers() > 0; ++i) ::Sleep(50);
-    ASSERT_EQ(RunningWorkers(), 0) << "the worker did not crash";
-    EXPECT_FALSE(platform_.SendToWorker(FixturePath(L"VERSIONED.DLL")));  // it is gone
+    ASSERT_TRUE(WorkersGone()) << "the worker did not crash";
+    // Taken all the same, to be answered in its turn; but the crash was the
+    // file's it was at, and the worker takes along what it had not started.
+    EXPECT_TRUE(platform_.SendToWorker(FixturePath(L"VERSIONED.DLL")));
     ExpectVerdict(platform_.WaitForWorker(kAmple), Kind::kRegistered, 0, "answered before the crash");
     ExpectVerdict(platform_.WaitForWorker(kAmple), Kind::kCrashed, EXCEPTION_ACCESS_VIOLATION, "the crash");
     EXPECT_EQ(platform_.WaitForWorker(kAmple).kind, Kind::kNoWorker);
+}
+
+TEST_F(WorkerTest, ACrashAfterAVerdictIsNoLaterFilesFault) {
+    // LEAVES.DLL registers, and a thread of its code faults half a second
+    // after the file was freed, while the worker waits for the next file.
+    ASSERT_TRUE(Start());
+    ExpectVerdict(Register(FixturePath(L"LEAVES.DLL")), Kind::kRegistered, 0, "leaves a thread");
+    ASSERT_TRUE(WorkersGone()) << "the thread left behind did not crash the worker";
+    ASSERT_TRUE(platform_.SendToWorker(FixturePath(L"VERSIONED.DLL")));
+    ExpectVerdict(platform_.WaitForWorker(kAmple), Kind::kLost, EXCEPTION_ACCESS_VIOLATION, "the next file");
+    EXPECT_EQ(platform_.WaitForWorker(kAmple).kind, Kind::kNoWorker);
+    ASSERT_TRUE(Start());
+    ExpectVerdict(Register(FixturePath(L"VERSIONED.DLL")), Kind::kRegistered, 0, "handed over again");
+}
+
+TEST_F(WorkerTest, PassesNoHandleOnToWhatAComponentStarts) {
+    // This test's own standard handles are real (ctest reads its output):
+    // the worker gets none of them, and keeps its five to itself.
+    ASSERT_TRUE(Start());
+    ExpectVerdict(Register(FixturePath(L"HANDLES.DLL")), Kind::kRegistered, 0, "handles passed on");
 }
 
 TEST_F(WorkerTest, NoWorkerIsLeftWhenThePlatformGoes) {
     {
         WindowsPlatform platform;
         platform.SetWorkerProgram(TarnwickExe());
-        ASSERT_TRUE(platform.StartWorker());
-        ASSERT_TRUE(platform.StartWorker());  // ends the first
+        ASSERT_TRUE(platform.StartWorker(platform.SystemDirectory()));
+        ASSERT_TRUE(platform.StartWorker(platform.SystemDirectory()));  // ends the first
         EXPECT_EQ(RunningWorkers(), 1);
     }
     EXPECT_EQ(RunningWorkers(), 0);
@@ -145,7 +173,7 @@ TEST_F(WorkerTest, LoadsImportsFromTheSystemDirectoryNeverFromTheProgramsFolder)
     platform_.SetWorkerProgram(program);
     const std::string importer = FixturePath(L"importer\\IMPORTER.DLL");
 
-    ASSERT_TRUE(platform_.StartWorker());
+    ASSERT_TRUE(Start());
     ExpectVerdict(Register(importer), Kind::kNotLoaded, ERROR_MOD_NOT_FOUND, "helper only planted");
 
     // The component's own folder comes first.
@@ -161,6 +189,33 @@ TEST_F(WorkerTest, LoadsImportsFromTheSystemDirectoryNeverFromTheProgramsFolder)
     ExpectVerdict(Register(importer), Kind::kRegistered, 0, "helper in the system directory");
     platform_.EndWorker();
     ::DeleteFileW(installed.c_str());
+}
+
+TEST_F(WorkerTest, LooksWhereTheRegistrationToolLooksTheWindowsDirectoryAndPath) {
+    const std::string importer = FixturePath(L"importer\\IMPORTER.DLL");
+    wchar_t windows[MAX_PATH];
+    const UINT length = ::GetWindowsDirectoryW(windows, MAX_PATH);
+    ASSERT_GT(length, 0u);
+    const std::wstring inWindows = std::wstring(windows, length) + L"\\twhelper.dll";
+    ASSERT_TRUE(::CopyFileW(scratch::Fixture(L"genuine\\twhelper.dll").c_str(), inWindows.c_str(), FALSE));
+    ASSERT_TRUE(Start());
+    ExpectVerdict(Register(importer), Kind::kRegistered, 0, "helper in the Windows directory");
+    platform_.EndWorker();
+    ::DeleteFileW(inWindows.c_str());
+
+    // A folder of PATH, as the run that starts the worker has it.
+    const std::wstring onPath = root_ + L"\\on path";
+    ASSERT_TRUE(::CreateDirectoryW(onPath.c_str(), nullptr));
+    ASSERT_TRUE(::CopyFileW(scratch::Fixture(L"genuine\\twhelper.dll").c_str(), (onPath + L"\\twhelper.dll").c_str(),
+                            FALSE));
+    wchar_t path[32767];
+    const DWORD pathLength = ::GetEnvironmentVariableW(L"PATH", path, 32767);
+    const std::wstring before(path, pathLength);
+    ASSERT_TRUE(::SetEnvironmentVariableW(L"PATH", (before + L";" + onPath).c_str()));
+    ASSERT_TRUE(Start());
+    ExpectVerdict(Register(importer), Kind::kRegistered, 0, "helper in a folder of PATH");
+    platform_.EndWorker();
+    ::SetEnvironmentVariableW(L"PATH", before.c_str());
 }
 
 TEST_F(WorkerTest, RefusesAHandshakeNoRunGaveIt) {

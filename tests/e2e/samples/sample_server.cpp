@@ -48,6 +48,14 @@ extern "C" __declspec(dllimport) int TarnwickAbsent();
 // In TWMIDDLE.DLL, which imports TWABSENT.DLL: the loader refuses this file
 // for a DLL it finds missing only one level further down.
 extern "C" __declspec(dllimport) int TarnwickMiddle();
+#elif defined(TARNWICK_SAMPLE_REGISTRATION_LEAVES_THREAD)
+// A thread of this file's code that outlives its registration, as a real
+// component's timer or cache thread may: it wakes after the file has been
+// freed, returns into code that is no longer there, and faults.
+DWORD WINAPI Leftover(void*) {
+    Sleep(500);
+    return 0;
+}
 #endif
 
 // Live objects plus outstanding factory references and locks: while any remain,
@@ -159,6 +167,12 @@ STDAPI DllRegisterServer() {
 #elif defined(TARNWICK_SAMPLE_REGISTRATION_HANGS)
     Sleep(INFINITE);
     return E_UNEXPECTED;
+#elif defined(TARNWICK_SAMPLE_REGISTRATION_LEAVES_THREAD)
+    if (HANDLE thread = CreateThread(nullptr, 0, Leftover, nullptr, 0, nullptr)) CloseHandle(thread);
+#elif defined(TARNWICK_SAMPLE_REGISTRATION_LOADS_BY_NAME)
+    // A DLL loaded by its bare name while registering, as real components
+    // load their helpers and resources: wherever the loader looks first.
+    if (HMODULE helper = LoadLibraryW(L"TWPLANT.DLL")) FreeLibrary(helper);
 #endif
     // Room for the longest path Windows allows: a truncated path would register
     // a file that does not exist.
