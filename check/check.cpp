@@ -9,9 +9,21 @@ namespace {
 
 using Verdict = ComponentCheck::Verdict;
 
-// COM loads a server by a path no longer than this, its terminating NUL
-// included (MAX_PATH).
+// COM loads a server by a path no longer than this, in UTF-16 code units,
+// its terminating NUL included (MAX_PATH).
 constexpr std::size_t kMaxServerPath = 260;
+
+// How many UTF-16 code units `utf8` takes: one per character, two for one
+// beyond the Basic Multilingual Plane (a four-byte sequence).
+std::size_t Utf16Length(std::string_view utf8) {
+    std::size_t units = 0;
+    for (const char c : utf8) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte & 0xC0) != 0x80) ++units;  // not a continuation byte
+        if (byte >= 0xF0) ++units;
+    }
+    return units;
+}
 
 // Gives `check` the verdict unless an earlier one in the order applies.
 void Find(ComponentCheck& check, Verdict verdict, std::string finding) {
@@ -218,7 +230,7 @@ void Checker::CheckRegistration(const FileIdentity& self, const TypeLibraryQuery
         // A bare name is loaded from the system directory.
         const std::string resolved =
             text.find_first_of("\\/:") == std::string::npos ? JoinPath(systemDirectory_, text) : text;
-        if (resolved.size() >= kMaxServerPath) return {To::kOtherFile, text, text + " (longer than COM can load)"};
+        if (Utf16Length(resolved) >= kMaxServerPath) return {To::kOtherFile, text, text + " (longer than COM can load)"};
         const FileIdentity& target = Identify(resolved);
         switch (target.kind) {
             case FileIdentity::Kind::kFile:

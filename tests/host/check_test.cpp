@@ -195,6 +195,30 @@ TEST_F(CheckTest, ImportsAreFollowedDownOnceThroughCyclesAndApiSets) {
     EXPECT_EQ(platform.Count("imports " + sys + "api-ms"), 0);
 }
 
+TEST_F(CheckTest, PathsAreMeasuredInUtf16AsComMeasuresThem) {
+    const std::string name = "TABCTL32.OCX";
+    // 106 characters in 286 bytes of UTF-8: 90 of them take three bytes, but
+    // one UTF-16 unit each.
+    std::string cjk = "C:\\";
+    for (int i = 0; i < 90; ++i) cjk += "\xE6\xBC\xA2";
+    cjk += "\\" + name;
+    platform.aliases[cjk] = platform.Installed(name);
+    ClassValue(name).text = cjk;
+    EXPECT_EQ(Check(name).verdict, Verdict::kOk);
+    // Beyond the Basic Multilingual Plane a character takes two units: with
+    // the drive, 3 + 2 × 127 + 2 = 259 fit, 3 + 2 × 128 + 1 = 260 do not.
+    const auto beyond = [](int characters, const std::string& tail) {
+        std::string path = "C:\\";
+        for (int i = 0; i < characters; ++i) path += "\xF0\x9F\x98\x80";
+        return path + tail;
+    };
+    ClassValue(name).text = beyond(127, "XX");
+    EXPECT_EQ(Check(name).details.at(0), "class {CLASS-TABCTL32.OCX}: " + beyond(127, "XX") + " (which does not exist)");
+    ClassValue(name).text = beyond(128, "X");
+    EXPECT_EQ(Check(name).details.at(0),
+              "class {CLASS-TABCTL32.OCX}: " + beyond(128, "X") + " (longer than COM can load)");
+}
+
 TEST_F(CheckTest, TheCheckRunChangesNothingAndEndsWithItsCode) {
     EXPECT_EQ(Run({"/check", "/S", "/log=C:\\check.log"}), 0);
     EXPECT_TRUE(platform.standardOutput.starts_with(
