@@ -75,12 +75,13 @@ std::string CheckLines(std::string_view name, const ComponentCheck& check) {
 
 std::string CheckClosing(const std::array<ComponentCheck, kComponentCount>& checks) {
     int ok = 0;
-    bool install = false, stale = false, dependency = false;
+    bool install = false, stale = false, dependency = false, damagedDependency = false;
     for (const ComponentCheck& check : checks) {
         switch (check.verdict) {
             case Verdict::kOk: ++ok; break;
             case Verdict::kOtherFile: stale = true; break;
             case Verdict::kMissingDependency: dependency = true; break;
+            case Verdict::kUnreadableDependency: damagedDependency = true; break;
             default: install = true; break;
         }
     }
@@ -94,6 +95,7 @@ std::string CheckClosing(const std::array<ComponentCheck, kComponentCount>& chec
     if (install) add("install them with Tarnwick, run from the folder that holds the right files");
     if (stale) add("remove the stale copy the registry names, or register the installed file again");
     if (dependency) add("install the missing DLLs the lines name");
+    if (damagedDependency) add("replace the unreadable DLLs the lines name with sound 32-bit copies");
     return text + "; to mend the others, " + advice + ".\r\n";
 }
 
@@ -168,13 +170,21 @@ ComponentCheck Checker::Check(std::string_view name) {
 
     const DependencyReport& dependencies = facts.dependencies;
     if (!dependencies.missing.empty()) {
-        Find(check, Verdict::kMissingDependency, "missing dependency: " + MissingDllList(dependencies.missing));
+        Find(check, Verdict::kMissingDependency, "missing dependency: " + DllList(dependencies.missing));
     }
-    for (const std::string& dll : dependencies.unreadable) check.details.push_back("DLL found but unreadable: " + dll);
+    if (!dependencies.unreadable.empty()) {
+        const std::string unreadable = "unreadable dependency: " + DllList(dependencies.unreadable);
+        Find(check, Verdict::kUnreadableDependency, unreadable);
+        // Behind a missing one, it is still to be mended.
+        if (check.verdict != Verdict::kUnreadableDependency) check.details.push_back(unreadable);
+    }
     for (const std::string& dll : dependencies.missingDelayed) {
         check.details.push_back("imported on first use, not found: " + dll +
                                 " (the component loads, but may fail when it needs it)");
     }
+    // What these say holds for an ok component too; what the registry's lines
+    // say does not.
+    const std::size_t loadDetails = check.details.size();
 
     CheckRegistration(facts.self, facts.library, name, check);
 
@@ -187,7 +197,7 @@ ComponentCheck Checker::Check(std::string_view name) {
     }
     if (check.verdict == Verdict::kOk) {
         check.finding = version.version ? "ok, version " + VersionText(version.version) : "ok, no version";
-        check.details.clear();
+        check.details.erase(check.details.begin() + static_cast<std::ptrdiff_t>(loadDetails), check.details.end());
     } else {
         sixtyFourBitCopy();
     }
