@@ -182,6 +182,9 @@ ComponentCheck Checker::Check(std::string_view name) {
         check.details.push_back("imported on first use, not found: " + dll +
                                 " (the component loads, but may fail when it needs it)");
     }
+    if (!dependencies.notChecked.empty()) {
+        check.details.push_back("not checked (limit reached): " + DllList(dependencies.notChecked));
+    }
     // What these say holds for an ok component too; what the registry's lines
     // say does not.
     const std::size_t loadDetails = check.details.size();

@@ -67,7 +67,10 @@ const DependencyWalker::Found& DependencyWalker::Locate(const std::string& name)
         for (const std::string& folder : folders_) places.push_back(JoinPath(folder, name));
     }
     for (const std::string& path : places) {
-        if (lookups_ >= kMaxLookups) break;
+        if (lookups_ >= kMaxLookups) {
+            found.where = Found::Where::kNotLookedFor;
+            break;
+        }
         ++lookups_;
         ImportQuery imports = platform_.GetImports(path);
         if (imports.result == FileResult::kFileNotFound || imports.result == FileResult::kPathNotFound) continue;
@@ -101,6 +104,10 @@ DependencyReport DependencyWalker::Check(const ImportQuery& imports) {
             report.missing.push_back({next.name, next.neededBy, {}});
             continue;
         }
+        if (found.where == Found::Where::kNotLookedFor) {
+            report.notChecked.push_back({next.name, next.neededBy, {}});
+            continue;
+        }
         const ImportQuery& dll = found.imports;
         if (dll.result != FileResult::kOk || !dll.readable) {
             report.unreadable.push_back({found.path, next.neededBy, ImportProblem(dll)});
@@ -109,7 +116,12 @@ DependencyReport DependencyWalker::Check(const ImportQuery& imports) {
         for (const std::string& name : dll.imports) queue.push_back({name, next.name});
     }
     for (const std::string& name : imports.delayed) {
-        if (!IsApiSet(name) && Locate(name).where == Found::Where::kNowhere) report.missingDelayed.push_back(name);
+        if (IsApiSet(name)) continue;
+        switch (Locate(name).where) {
+            case Found::Where::kNowhere: report.missingDelayed.push_back(name); break;
+            case Found::Where::kNotLookedFor: report.notChecked.push_back({name, {}, {}}); break;
+            case Found::Where::kFound: break;
+        }
     }
     return report;
 }

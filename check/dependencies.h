@@ -24,6 +24,9 @@ struct DependencyReport {
     std::vector<DllFinding> missing;          // imports the loader would not find
     std::vector<DllFinding> unreadable;       // imports the loader finds but cannot load
     std::vector<std::string> missingDelayed;  // the component's own imports on first use, not found
+    // Imports, at any depth and on first use, not looked for: the walk had
+    // used up its lookups. Neither found nor missing.
+    std::vector<DllFinding> notChecked;
 };
 
 // Why `imports` holds no names: the file could not be read ("permission
@@ -59,7 +62,7 @@ public:
 
 private:
     struct Found {
-        enum class Where { kNowhere, kFound };
+        enum class Where { kNowhere, kFound, kNotLookedFor };
         Where where = Where::kNowhere;
         std::string path;     // with kFound: where
         ImportQuery imports;  // with kFound: what the file found imports

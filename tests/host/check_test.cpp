@@ -254,6 +254,34 @@ TEST_F(CheckTest, AnOkLineKeepsWhatMayFailOnFirstUseOnly) {
               "    imported on first use, not found: LAZY.DLL (the component loads, but may fail when it needs it)\r\n");
 }
 
+TEST_F(CheckTest, AWalkAtItsLimitLeavesTheRestUncheckedNotMissing) {
+    // Each absent name is looked for in every folder: 202 lookups, so the
+    // walk's limit runs out within the first component's names.
+    std::string path;
+    for (int i = 0; i < 200; ++i) path += "C:\\path" + std::to_string(i) + ";";
+    platform.environment["PATH"] = path;
+    std::vector<std::string> absent;
+    for (int i = 1; i <= 25; ++i) absent.push_back("ABSENT" + std::to_string(i) + ".DLL");
+    platform.imports[platform.Installed("MSCOMCTL.OCX")] = {{true, "", {}, absent}};
+    Dll(sys + "OLEAUT32.DLL", {});
+    for (std::string_view component : kComponentTable) {
+        if (component != "MSCOMCTL.OCX") {
+            platform.imports[platform.Installed(std::string(component))] = {{true, "", {"OLEAUT32.DLL"}, {}}};
+        }
+    }
+    const auto checks = Checker(platform, platform.systemDirectory).CheckAll();
+    for (const ComponentCheck& check : checks) EXPECT_EQ(check.verdict, Verdict::kOk) << check.finding;
+    ASSERT_EQ(checks[0].details.size(), 21u);
+    EXPECT_EQ(checks[0].details[19], "imported on first use, not found: ABSENT20.DLL (the component loads, but may fail "
+                                     "when it needs it)");
+    EXPECT_EQ(checks[0].details[20],
+              "not checked (limit reached): ABSENT21.DLL, ABSENT22.DLL, ABSENT23.DLL, ABSENT24.DLL, ABSENT25.DLL");
+    EXPECT_EQ(CheckLines("HHCTRL.OCX", checks[8]),
+              "HHCTRL.OCX: ok, version 1.0.0.0\r\n    not checked (limit reached): OLEAUT32.DLL\r\n");
+    // The limit holds: the nine files' own imports, and 4096 lookups.
+    EXPECT_EQ(platform.Count("imports "), 9 + 4096);
+}
+
 TEST_F(CheckTest, PathsAreMeasuredInUtf16AsComMeasuresThem) {
     const std::string name = "TABCTL32.OCX";
     // 106 characters in 286 bytes of UTF-8: 90 of them take three bytes, but
