@@ -9,9 +9,21 @@ namespace {
 
 using Verdict = ComponentCheck::Verdict;
 
-// COM loads a server by a path no longer than this, its terminating NUL
-// included (MAX_PATH).
+// COM loads a server by a path no longer than this, in UTF-16 code units,
+// its terminating NUL included (MAX_PATH).
 constexpr std::size_t kMaxServerPath = 260;
+
+// How many UTF-16 code units `utf8` takes: one per character, two for one
+// beyond the Basic Multilingual Plane (a four-byte sequence).
+std::size_t Utf16Length(std::string_view utf8) {
+    std::size_t units = 0;
+    for (const char c : utf8) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte & 0xC0) != 0x80) ++units;  // not a continuation byte
+        if (byte >= 0xF0) ++units;
+    }
+    return units;
+}
 
 // Gives `check` the verdict unless an earlier one in the order applies.
 void Find(ComponentCheck& check, Verdict verdict, std::string finding) {
@@ -63,12 +75,13 @@ std::string CheckLines(std::string_view name, const ComponentCheck& check) {
 
 std::string CheckClosing(const std::array<ComponentCheck, kComponentCount>& checks) {
     int ok = 0;
-    bool install = false, stale = false, dependency = false;
+    bool install = false, stale = false, dependency = false, damagedDependency = false;
     for (const ComponentCheck& check : checks) {
         switch (check.verdict) {
             case Verdict::kOk: ++ok; break;
             case Verdict::kOtherFile: stale = true; break;
             case Verdict::kMissingDependency: dependency = true; break;
+            case Verdict::kUnreadableDependency: damagedDependency = true; break;
             default: install = true; break;
         }
     }
@@ -82,6 +95,7 @@ std::string CheckClosing(const std::array<ComponentCheck, kComponentCount>& chec
     if (install) add("install them with Tarnwick, run from the folder that holds the right files");
     if (stale) add("remove the stale copy the registry names, or register the installed file again");
     if (dependency) add("install the missing DLLs the lines name");
+    if (damagedDependency) add("replace the unreadable DLLs the lines name with sound 32-bit copies");
     return text + "; to mend the others, " + advice + ".\r\n";
 }
 
@@ -156,13 +170,24 @@ ComponentCheck Checker::Check(std::string_view name) {
 
     const DependencyReport& dependencies = facts.dependencies;
     if (!dependencies.missing.empty()) {
-        Find(check, Verdict::kMissingDependency, "missing dependency: " + MissingDllList(dependencies.missing));
+        Find(check, Verdict::kMissingDependency, "missing dependency: " + DllList(dependencies.missing));
     }
-    for (const std::string& dll : dependencies.unreadable) check.details.push_back("DLL found but unreadable: " + dll);
+    if (!dependencies.unreadable.empty()) {
+        const std::string unreadable = "unreadable dependency: " + DllList(dependencies.unreadable);
+        Find(check, Verdict::kUnreadableDependency, unreadable);
+        // Behind a missing one, it is still to be mended.
+        if (check.verdict != Verdict::kUnreadableDependency) check.details.push_back(unreadable);
+    }
     for (const std::string& dll : dependencies.missingDelayed) {
         check.details.push_back("imported on first use, not found: " + dll +
                                 " (the component loads, but may fail when it needs it)");
     }
+    if (!dependencies.notChecked.empty()) {
+        check.details.push_back("not checked (limit reached): " + DllList(dependencies.notChecked));
+    }
+    // What these say holds for an ok component too; what the registry's lines
+    // say does not.
+    const std::size_t loadDetails = check.details.size();
 
     CheckRegistration(facts.self, facts.library, name, check);
 
@@ -175,7 +200,7 @@ ComponentCheck Checker::Check(std::string_view name) {
     }
     if (check.verdict == Verdict::kOk) {
         check.finding = version.version ? "ok, version " + VersionText(version.version) : "ok, no version";
-        check.details.clear();
+        check.details.erase(check.details.begin() + static_cast<std::ptrdiff_t>(loadDetails), check.details.end());
     } else {
         sixtyFourBitCopy();
     }
@@ -218,7 +243,7 @@ void Checker::CheckRegistration(const FileIdentity& self, const TypeLibraryQuery
         // A bare name is loaded from the system directory.
         const std::string resolved =
             text.find_first_of("\\/:") == std::string::npos ? JoinPath(systemDirectory_, text) : text;
-        if (resolved.size() >= kMaxServerPath) return {To::kOtherFile, text, text + " (longer than COM can load)"};
+        if (Utf16Length(resolved) >= kMaxServerPath) return {To::kOtherFile, text, text + " (longer than COM can load)"};
         const FileIdentity& target = Identify(resolved);
         switch (target.kind) {
             case FileIdentity::Kind::kFile:

@@ -23,6 +23,7 @@ struct ComponentCheck {
         kMissing,
         kUnreadable,
         kMissingDependency,
+        kUnreadableDependency,  // an import is there but cannot be loaded
         kOtherFile,       // a class or the type library is registered to another file
         kNotRegistered,   // some of them are not registered at all
         kOlder,           // older than the copy beside the program

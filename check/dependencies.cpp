@@ -23,12 +23,14 @@ std::string ImportProblem(const ImportQuery& imports) {
     return imports.readable ? std::string() : imports.why;
 }
 
-std::string MissingDllList(const std::vector<MissingDll>& missing) {
+std::string DllList(const std::vector<DllFinding>& dlls) {
     std::string text;
-    for (const MissingDll& dll : missing) {
+    for (const DllFinding& dll : dlls) {
         if (!text.empty()) text += ", ";
         text += dll.name;
-        if (!dll.neededBy.empty()) text += " (needed by " + dll.neededBy + ")";
+        std::string about = dll.neededBy.empty() ? std::string() : "needed by " + dll.neededBy;
+        if (!dll.why.empty()) about += (about.empty() ? "" : "; ") + dll.why;
+        if (!about.empty()) text += " (" + about + ")";
     }
     return text;
 }
@@ -65,12 +67,21 @@ const DependencyWalker::Found& DependencyWalker::Locate(const std::string& name)
         for (const std::string& folder : folders_) places.push_back(JoinPath(folder, name));
     }
     for (const std::string& path : places) {
-        if (lookups_ >= kMaxLookups) break;
+        if (lookups_ >= kMaxLookups) {
+            found.where = Found::Where::kNotLookedFor;
+            break;
+        }
         ++lookups_;
         ImportQuery imports = platform_.GetImports(path);
         if (imports.result == FileResult::kFileNotFound || imports.result == FileResult::kPathNotFound) continue;
-        found = {true, std::move(imports)};
-        break;
+        // The first file for another processor stands until a later one can be loaded.
+        const bool passedOver = imports.result == FileResult::kOk && imports.otherMachine;
+        if (found.where == Found::Where::kNowhere || !passedOver) {
+            found.where = Found::Where::kFound;
+            found.path = path;
+            found.imports = std::move(imports);
+        }
+        if (!passedOver) break;
     }
     return located_.emplace(key, std::move(found)).first->second;
 }
@@ -89,19 +100,28 @@ DependencyReport DependencyWalker::Check(const ImportQuery& imports) {
         queue.pop_front();
         if (IsApiSet(next.name) || !seen.insert(AsciiLower(next.name)).second) continue;
         const Found& found = Locate(next.name);
-        if (!found.found) {
-            report.missing.push_back({next.name, next.neededBy});
+        if (found.where == Found::Where::kNowhere) {
+            report.missing.push_back({next.name, next.neededBy, {}});
+            continue;
+        }
+        if (found.where == Found::Where::kNotLookedFor) {
+            report.notChecked.push_back({next.name, next.neededBy, {}});
             continue;
         }
         const ImportQuery& dll = found.imports;
         if (dll.result != FileResult::kOk || !dll.readable) {
-            report.unreadable.push_back(next.name + " (" + ImportProblem(dll) + ")");
+            report.unreadable.push_back({found.path, next.neededBy, ImportProblem(dll)});
             continue;
         }
         for (const std::string& name : dll.imports) queue.push_back({name, next.name});
     }
     for (const std::string& name : imports.delayed) {
-        if (!IsApiSet(name) && !Locate(name).found) report.missingDelayed.push_back(name);
+        if (IsApiSet(name)) continue;
+        switch (Locate(name).where) {
+            case Found::Where::kNowhere: report.missingDelayed.push_back(name); break;
+            case Found::Where::kNotLookedFor: report.notChecked.push_back({name, {}, {}}); break;
+            case Found::Where::kFound: break;
+        }
     }
     return report;
 }
@@ -112,9 +132,17 @@ std::string MissingDllReason(PlatformServices& platform, const std::string& syst
     if (imports.result != FileResult::kOk || !imports.readable) return {};
     DependencyWalker walker(platform, systemDirectory);
     const DependencyReport report = walker.Check(imports);
-    if (report.missing.empty()) return {};
-    return "it needs " + MissingDllList(report.missing) +
-           (report.missing.size() == 1 ? ", which was not found" : ", which were not found");
+    std::string reason;
+    if (!report.missing.empty()) {
+        reason = "it needs " + DllList(report.missing) +
+                 (report.missing.size() == 1 ? ", which was not found" : ", which were not found");
+    }
+    if (!report.unreadable.empty()) {
+        if (!reason.empty()) reason += "; ";
+        reason += (report.unreadable.size() == 1 ? "a DLL it needs is unreadable: " : "DLLs it needs are unreadable: ") +
+                  DllList(report.unreadable);
+    }
+    return reason;
 }
 
 }  // namespace tarnwick

@@ -13,15 +13,20 @@
 
 namespace tarnwick {
 
-struct MissingDll {
-    std::string name;      // as the importing file spells it
+// A DLL the walk tells of.
+struct DllFinding {
+    std::string name;      // as the importing file spells it; where the loader finds it, for one it cannot load
     std::string neededBy;  // the DLL that imports it; empty for the component itself
+    std::string why;       // for one the loader cannot load: what is wrong with it
 };
 
 struct DependencyReport {
-    std::vector<MissingDll> missing;        // imports the loader would not find
+    std::vector<DllFinding> missing;          // imports the loader would not find
+    std::vector<DllFinding> unreadable;       // imports the loader finds but cannot load
     std::vector<std::string> missingDelayed;  // the component's own imports on first use, not found
-    std::vector<std::string> unreadable;    // DLLs found but not readable: "NAME (why)"
+    // Imports, at any depth and on first use, not looked for: the walk had
+    // used up its lookups. Neither found nor missing.
+    std::vector<DllFinding> notChecked;
 };
 
 // Why `imports` holds no names: the file could not be read ("permission
@@ -29,16 +34,17 @@ struct DependencyReport {
 // was read.
 std::string ImportProblem(const ImportQuery& imports);
 
-// "A.DLL, B.DLL (needed by C.DLL)".
-std::string MissingDllList(const std::vector<MissingDll>& missing);
+// "A.DLL, B.DLL (needed by C.DLL), C:\DIR\D.DLL (needed by E.DLL; why)".
+std::string DllList(const std::vector<DllFinding>& dlls);
 
 // Whether `name` is an API set (api-ms-win-..., ext-ms-...), which the system
 // resolves without a file of that name.
 bool IsApiSet(std::string_view name);
 
 // Why the file at `path` (in `systemDirectory`) cannot be loaded, when a DLL
-// it needs is missing: "it needs X.DLL, which was not found"; empty when its
-// imports show nothing missing, or cannot be read.
+// it needs is missing ("it needs X.DLL, which was not found") or is there but
+// cannot be loaded ("a DLL it needs is unreadable: C:\DIR\X.DLL (why)");
+// empty when its imports show neither, or cannot be read.
 std::string MissingDllReason(PlatformServices& platform, const std::string& systemDirectory,
                              const std::string& path);
 
@@ -56,11 +62,15 @@ public:
 
 private:
     struct Found {
-        bool found = false;
-        ImportQuery imports;  // with found: what the file found imports
+        enum class Where { kNowhere, kFound, kNotLookedFor };
+        Where where = Where::kNowhere;
+        std::string path;     // with kFound: where
+        ImportQuery imports;  // with kFound: what the file found imports
     };
     // The DLL `name` where the loader finds it, with its imports; looked up
     // once. Reading a file's imports is also what tells whether it is there.
+    // A file for another processor is passed over, as the loader passes it
+    // over; found nowhere else, it is the one found.
     const Found& Locate(const std::string& name);
 
     PlatformServices& platform_;

@@ -312,9 +312,12 @@ void Installer::WorkerAnswered(int index, const WorkerVerdict& verdict) {
         default: break;
     }
     std::string systemText;
-    // "Module not found" says less than the name of the DLL that is missing.
-    constexpr std::uint32_t kModuleNotFound = 126;
-    if (verdict.kind == WorkerVerdict::Kind::kNotLoaded && verdict.code == kModuleNotFound) {
+    // "Module not found" and "Bad EXE format" say less than the name of the
+    // DLL that is missing or cannot be loaded. The explanation is empty for a
+    // component that is itself no 32-bit DLL: the system's text then blames it.
+    constexpr std::uint32_t kModuleNotFound = 126, kBadExeFormat = 193;
+    if (verdict.kind == WorkerVerdict::Kind::kNotLoaded &&
+        (verdict.code == kModuleNotFound || verdict.code == kBadExeFormat)) {
         systemText = MissingDllReason(index);
     }
     if (systemText.empty() &&

@@ -77,9 +77,10 @@ bool ReadTable(pe::Image& image, const pe::Headers& headers, std::uint32_t image
     return false;
 }
 
-ImportTables Unreadable(std::string why) {
+ImportTables Unreadable(std::string why, bool otherMachine = false) {
     ImportTables query;
     query.why = std::move(why);
+    query.otherMachine = otherMachine;
     return query;
 }
 
@@ -92,8 +93,10 @@ ImportTables ReadImportTables(ByteSource& source) {
     if (headers.status == pe::Headers::Status::kDamaged) {
         return Unreadable("its headers are damaged or point outside the file");
     }
-    if (headers.magic == pe::kPe32PlusMagic) return Unreadable("a 64-bit file, which 32-bit programs cannot load");
-    if (headers.machine != pe::kMachineI386) return Unreadable("made for another processor");
+    if (headers.magic == pe::kPe32PlusMagic) {
+        return Unreadable("a 64-bit file, which 32-bit programs cannot load", true);
+    }
+    if (headers.machine != pe::kMachineI386) return Unreadable("made for another processor", true);
     // The header reader has checked that the optional header is long enough.
     std::array<std::uint8_t, 4> base;
     if (!image.ReadAt(headers.optionalOffset + kImageBaseField, base.data(), base.size())) {

@@ -17,6 +17,9 @@ struct ImportTables {
     std::string why;        // without readable: what is wrong with it
     std::vector<std::string> imports;  // the DLLs it imports, in file order
     std::vector<std::string> delayed;  // the DLLs it imports on first use
+    // Without readable: a program for another processor (64-bit, or not x86),
+    // which the loader passes over while it searches for a DLL of that name.
+    bool otherMachine = false;
 };
 
 // The import tables of a 32-bit (PE32, i386) file. Returns `readable` with

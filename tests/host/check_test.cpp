@@ -38,7 +38,19 @@ protected:
     std::optional<int> Run(const std::vector<std::string>& arguments) {
         return RunCommandLine(platform, ParseCommandLine(arguments));
     }
+    // A file at `path` with these imports, at the start and on first use.
+    void Dll(const std::string& path, std::vector<std::string> imports, std::vector<std::string> delayed = {}) {
+        platform.files[path] = {};
+        platform.imports[path] = {{true, "", std::move(imports), std::move(delayed)}};
+    }
+    // A file at `path` whose imports cannot be read, for the reader's reason
+    // `why`; `otherMachine` when it is a program for another processor.
+    void UnreadableDll(const std::string& path, const std::string& why, bool otherMachine = false) {
+        platform.files[path] = {};
+        platform.imports[path] = {{false, why, {}, {}, otherMachine}};
+    }
     FakePlatform platform;
+    const std::string sys = platform.systemDirectory + "\\";  // the system directory and its separator
 };
 
 TEST_F(CheckTest, EachFaultGivesItsVerdictLine) {
@@ -172,17 +184,11 @@ TEST_F(CheckTest, ImportsAreFollowedDownOnceThroughCyclesAndApiSets) {
     platform.folders.insert("C:\\WINDOWS");
     platform.folders.insert("C:\\tools");
     platform.environment["PATH"] = "C:\\nowhere;\"C:\\tools\"";
-    const auto dll = [&](const std::string& path, std::vector<std::string> imports,
-                         std::vector<std::string> delayed = {}) {
-        platform.files[path] = {};
-        platform.imports[path] = {{true, "", std::move(imports), std::move(delayed)}};
-    };
-    const std::string sys = platform.systemDirectory + "\\";
-    dll(sys + "MSINET.OCX", {"api-ms-win-core-file-l1-1-0.dll", "A.DLL", "LATE.DLL"}, {"LAZY.DLL"});
-    dll(sys + "A.DLL", {"B.DLL", "Ext-MS-Win-Foo-L1-1-0.dll"});
-    dll("C:\\WINDOWS\\B.DLL", {"a.dll", "DEEP.DLL", "T.DLL"});  // back to A: a cycle
-    dll("C:\\tools\\T.DLL", {});
-    dll(sys + "MSSTDFMT.DLL", {"A.DLL", "LATE.DLL"});
+    Dll(sys + "MSINET.OCX", {"api-ms-win-core-file-l1-1-0.dll", "A.DLL", "LATE.DLL"}, {"LAZY.DLL"});
+    Dll(sys + "A.DLL", {"B.DLL", "Ext-MS-Win-Foo-L1-1-0.dll"});
+    Dll("C:\\WINDOWS\\B.DLL", {"a.dll", "DEEP.DLL", "T.DLL"});  // back to A: a cycle
+    Dll("C:\\tools\\T.DLL", {});
+    Dll(sys + "MSSTDFMT.DLL", {"A.DLL", "LATE.DLL"});
     const auto checks = Checker(platform, platform.systemDirectory).CheckAll();
     EXPECT_EQ(CheckLines("MSINET.OCX", checks[3]),
               "MSINET.OCX: missing dependency: LATE.DLL, DEEP.DLL (needed by B.DLL)\r\n"
@@ -193,6 +199,111 @@ TEST_F(CheckTest, ImportsAreFollowedDownOnceThroughCyclesAndApiSets) {
     EXPECT_EQ(platform.Count("imports C:\\WINDOWS\\B.DLL"), 1);
     EXPECT_EQ(platform.Count("imports C:\\nowhere\\DEEP.DLL"), 1);
     EXPECT_EQ(platform.Count("imports " + sys + "api-ms"), 0);
+}
+
+TEST_F(CheckTest, AnImportThatCannotBeLoadedIsNotOk) {
+    platform.folders.insert("C:\\WINDOWS");
+    platform.folders.insert("C:\\x64");
+    platform.folders.insert("C:\\x86");
+    platform.environment["PATH"] = "C:\\x64;C:\\x86";
+    const auto imports = [&](const std::string& name, std::vector<std::string> dlls) {
+        platform.imports[platform.Installed(name)] = {{true, "", std::move(dlls), {}}};
+    };
+    // Directly, and a level down with the file found but not opened.
+    imports("MSINET.OCX", {"MIDDLE.DLL"});
+    UnreadableDll(sys + "MIDDLE.DLL", "not a Windows program file");
+    imports("RICHTX32.OCX", {"UPPER.DLL"});
+    Dll(sys + "UPPER.DLL", {"LOCKED.DLL"});
+    Dll("C:\\WINDOWS\\LOCKED.DLL", {});
+    platform.imports["C:\\WINDOWS\\LOCKED.DLL"].result = FileResult::kPermissionDenied;
+    // A 64-bit copy is passed over for a 32-bit one further on; with none, it
+    // is the one the loader finds, and refuses.
+    imports("TABCTL32.OCX", {"RUNTIME.DLL"});
+    UnreadableDll("C:\\x64\\RUNTIME.DLL", "a 64-bit file, which 32-bit programs cannot load", true);
+    Dll("C:\\x86\\RUNTIME.DLL", {});
+    imports("SCRRUN.DLL", {"ONLY64.DLL"});
+    UnreadableDll(sys + "ONLY64.DLL", "a 64-bit file, which 32-bit programs cannot load", true);
+    // A missing one comes first; the unreadable one is still said.
+    imports("HHCTRL.OCX", {"MIDDLE.DLL", "GONE.DLL"});
+
+    const auto checks = Checker(platform, platform.systemDirectory).CheckAll();
+    EXPECT_EQ(CheckLines("MSINET.OCX", checks[3]),
+              "MSINET.OCX: unreadable dependency: C:\\WINDOWS\\system32\\MIDDLE.DLL (not a Windows program file)\r\n");
+    EXPECT_EQ(checks[3].verdict, Verdict::kUnreadableDependency);
+    EXPECT_EQ(checks[4].finding,
+              "unreadable dependency: C:\\WINDOWS\\LOCKED.DLL (needed by UPPER.DLL; permission denied)");
+    EXPECT_EQ(checks[5].verdict, Verdict::kOk);
+    EXPECT_EQ(checks[7].finding,
+              "unreadable dependency: C:\\WINDOWS\\system32\\ONLY64.DLL (a 64-bit file, which 32-bit programs "
+              "cannot load)");
+    EXPECT_EQ(CheckLines("HHCTRL.OCX", checks[8]),
+              "HHCTRL.OCX: missing dependency: GONE.DLL\r\n"
+              "    unreadable dependency: C:\\WINDOWS\\system32\\MIDDLE.DLL (not a Windows program file)\r\n");
+    EXPECT_EQ(CheckClosing(checks),
+              "5 of 9 components are ok; to mend the others, install the missing DLLs the lines name; replace the "
+              "unreadable DLLs the lines name with sound 32-bit copies.\r\n");
+}
+
+TEST_F(CheckTest, AnOkLineKeepsWhatMayFailOnFirstUseOnly) {
+    const std::string name = "COMDLG32.OCX";
+    platform.imports[platform.Installed(name)] = {{true, "", {}, {"LAZY.DLL"}}};
+    // Said of a line that is not ok; moot for one that is.
+    ClassValue(name, ClassesHive::kUserClasses) = {RegistryString::Kind::kString, "C:\\Users\\me\\COMDLG32.OCX"};
+    EXPECT_EQ(Line(name),
+              "COMDLG32.OCX: ok, version 1.0.0.0\r\n"
+              "    imported on first use, not found: LAZY.DLL (the component loads, but may fail when it needs it)\r\n");
+}
+
+TEST_F(CheckTest, AWalkAtItsLimitLeavesTheRestUncheckedNotMissing) {
+    // Each absent name is looked for in every folder: 202 lookups, so the
+    // walk's limit runs out within the first component's names.
+    std::string path;
+    for (int i = 0; i < 200; ++i) path += "C:\\path" + std::to_string(i) + ";";
+    platform.environment["PATH"] = path;
+    std::vector<std::string> absent;
+    for (int i = 1; i <= 25; ++i) absent.push_back("ABSENT" + std::to_string(i) + ".DLL");
+    platform.imports[platform.Installed("MSCOMCTL.OCX")] = {{true, "", {}, absent}};
+    Dll(sys + "OLEAUT32.DLL", {});
+    for (std::string_view component : kComponentTable) {
+        if (component != "MSCOMCTL.OCX") {
+            platform.imports[platform.Installed(std::string(component))] = {{true, "", {"OLEAUT32.DLL"}, {}}};
+        }
+    }
+    const auto checks = Checker(platform, platform.systemDirectory).CheckAll();
+    for (const ComponentCheck& check : checks) EXPECT_EQ(check.verdict, Verdict::kOk) << check.finding;
+    ASSERT_EQ(checks[0].details.size(), 21u);
+    EXPECT_EQ(checks[0].details[19], "imported on first use, not found: ABSENT20.DLL (the component loads, but may fail "
+                                     "when it needs it)");
+    EXPECT_EQ(checks[0].details[20],
+              "not checked (limit reached): ABSENT21.DLL, ABSENT22.DLL, ABSENT23.DLL, ABSENT24.DLL, ABSENT25.DLL");
+    EXPECT_EQ(CheckLines("HHCTRL.OCX", checks[8]),
+              "HHCTRL.OCX: ok, version 1.0.0.0\r\n    not checked (limit reached): OLEAUT32.DLL\r\n");
+    // The limit holds: the nine files' own imports, and 4096 lookups.
+    EXPECT_EQ(platform.Count("imports "), 9 + 4096);
+}
+
+TEST_F(CheckTest, PathsAreMeasuredInUtf16AsComMeasuresThem) {
+    const std::string name = "TABCTL32.OCX";
+    // 106 characters in 286 bytes of UTF-8: 90 of them take three bytes, but
+    // one UTF-16 unit each.
+    std::string cjk = "C:\\";
+    for (int i = 0; i < 90; ++i) cjk += "\xE6\xBC\xA2";
+    cjk += "\\" + name;
+    platform.aliases[cjk] = platform.Installed(name);
+    ClassValue(name).text = cjk;
+    EXPECT_EQ(Check(name).verdict, Verdict::kOk);
+    // Beyond the Basic Multilingual Plane a character takes two units: with
+    // the drive, 3 + 2 × 127 + 2 = 259 fit, 3 + 2 × 128 + 1 = 260 do not.
+    const auto beyond = [](int characters, const std::string& tail) {
+        std::string path = "C:\\";
+        for (int i = 0; i < characters; ++i) path += "\xF0\x9F\x98\x80";
+        return path + tail;
+    };
+    ClassValue(name).text = beyond(127, "XX");
+    EXPECT_EQ(Check(name).details.at(0), "class {CLASS-TABCTL32.OCX}: " + beyond(127, "XX") + " (which does not exist)");
+    ClassValue(name).text = beyond(128, "X");
+    EXPECT_EQ(Check(name).details.at(0),
+              "class {CLASS-TABCTL32.OCX}: " + beyond(128, "X") + " (longer than COM can load)");
 }
 
 TEST_F(CheckTest, TheCheckRunChangesNothingAndEndsWithItsCode) {
@@ -242,7 +353,7 @@ TEST_F(CheckTest, AnInstallThatLandsOnAnotherFileFails) {
         "-   TABCTL32.OCX: registered to another file: C:\\elsewhere\\TABCTL32.OCX\r\n"));
 }
 
-TEST_F(CheckTest, ALoadFailureNamesTheMissingDll) {
+TEST_F(CheckTest, ALoadFailureNamesTheDllMissingOrUnreadable) {
     platform.files = {};
     for (std::string_view component : kComponentTable) {
         platform.files[platform.Source(std::string(component))] = {FileVersion{1, 0, 0, 0}, ""};
@@ -250,6 +361,15 @@ TEST_F(CheckTest, ALoadFailureNamesTheMissingDll) {
     platform.imports[platform.Installed("MSINET.OCX")] = {{true, "", {"TWABSENT.DLL"}, {}}};
     platform.programEnds["MSINET.OCX"] = {true, 3};
     platform.programEnds["RICHTX32.OCX"] = {true, 3};  // nothing missing: the code's own words
+    // One whose DLL is there, but 64-bit; and one that is 64-bit itself.
+    platform.imports[platform.Installed("TABCTL32.OCX")] = {{true, "", {"TWMIDDLE.DLL"}, {}}};
+    UnreadableDll(sys + "TWMIDDLE.DLL", "a 64-bit file, which 32-bit programs cannot load", true);
+    platform.programEnds["TABCTL32.OCX"] = {true, 3};
+    platform.imports[platform.Installed("SCRRUN.DLL")] = {
+        {false, "a 64-bit file, which 32-bit programs cannot load", {}, {}, true}};
+    const std::string middle =
+        "a DLL it needs is unreadable: C:\\WINDOWS\\system32\\TWMIDDLE.DLL (a 64-bit file, which 32-bit programs "
+        "cannot load)\r\n";
     Run({"/S"});
     EXPECT_NE(platform.standardOutput.find(
                   "Error registering \"MSINET.OCX\": exit code 3, it needs TWABSENT.DLL, which was not found\r\n"),
@@ -257,14 +377,25 @@ TEST_F(CheckTest, ALoadFailureNamesTheMissingDll) {
     EXPECT_NE(platform.standardOutput.find(
                   "Error registering \"RICHTX32.OCX\": exit code 3, the file could not be loaded\r\n"),
               std::string::npos);
+    EXPECT_NE(platform.standardOutput.find("Error registering \"TABCTL32.OCX\": exit code 3, " + middle),
+              std::string::npos);
 
     platform.workerStarts = true;
     platform.errorTexts[126] = "Module not found.";
     platform.workerVerdicts["MSINET.OCX"] = {WorkerVerdict::Kind::kNotLoaded, 126};
+    platform.errorTexts[193] = "%1 is not a valid Win32 application.";
+    platform.workerVerdicts["TABCTL32.OCX"] = {WorkerVerdict::Kind::kNotLoaded, 193};
+    platform.workerVerdicts["SCRRUN.DLL"] = {WorkerVerdict::Kind::kNotLoaded, 193};
     platform.standardOutput.clear();
     Run({"/S"});
     EXPECT_NE(platform.standardOutput.find("Error registering \"MSINET.OCX\": the file could not be loaded, error "
                                            "126, it needs TWABSENT.DLL, which was not found\r\n"),
+              std::string::npos);
+    EXPECT_NE(platform.standardOutput.find(
+                  "Error registering \"TABCTL32.OCX\": the file could not be loaded, error 193, " + middle),
+              std::string::npos);
+    EXPECT_NE(platform.standardOutput.find("Error registering \"SCRRUN.DLL\": the file could not be loaded, error "
+                                           "193, SCRRUN.DLL is not a valid Win32 application.\r\n"),
               std::string::npos);
 }
 

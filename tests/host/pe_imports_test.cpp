@@ -242,16 +242,23 @@ TEST(PeImportsTest, FilesThatAreNoThirtyTwoBitProgramSaySo) {
     Put32(dosProgram.bytes, kPeOffset, 0x12345678);
     ExpectUnreadable(Read(dosProgram.bytes), "not a Windows program", "DOS program");
 
+    // Only these are sound programs for another processor, which the loader
+    // passes over while it searches.
+    EXPECT_FALSE(Read(Bytes(text.begin(), text.end())).answer.otherMachine);
+    EXPECT_FALSE(Read(dosProgram.bytes).answer.otherMachine);
     ImportOptions plus;
     plus.plus = true;
     plus.machine = kMachineAmd64;
     ExpectUnreadable(Read(BuildImportPe(plus).bytes), "64-bit", "PE32+ for x64");
+    EXPECT_TRUE(Read(BuildImportPe(plus).bytes).answer.otherMachine);
     ImportOptions arm;
     arm.machine = 0x01C4;
     ExpectUnreadable(Read(BuildImportPe(arm).bytes), "another processor", "PE32 for ARM");
+    EXPECT_TRUE(Read(BuildImportPe(arm).bytes).answer.otherMachine);
     ImportOptions x64Machine;
     x64Machine.machine = kMachineAmd64;
     ExpectUnreadable(Read(BuildImportPe(x64Machine).bytes), "another processor", "PE32 for x64");
+    EXPECT_TRUE(Read(BuildImportPe(x64Machine).bytes).answer.otherMachine);
 }
 
 TEST(PeImportsTest, DamagedHeadersAreUnreadable) {
@@ -478,6 +485,7 @@ TEST(PeImportsTest, FuzzedFilesNeverReadOutsideOrLie) {
         // name one a report can print.
         const ImportTables& answer = outcome.answer;
         EXPECT_NE(answer.readable, !answer.why.empty()) << kind << " case " << cases;
+        EXPECT_FALSE(answer.readable && answer.otherMachine) << kind << " case " << cases;
         for (const Names* names : {&answer.imports, &answer.delayed}) {
             EXPECT_LE(names->size(), kMostNames) << kind << " case " << cases;
             EXPECT_TRUE(answer.readable || names->empty()) << kind << " case " << cases;
