@@ -28,6 +28,9 @@ inline constexpr std::string_view kCheckAfterInstall = "Check after install:";
 inline constexpr std::string_view kCannotStartText =
     "Tarnwick could not show its window, so it stopped. Components it had not come to were not "
     "installed. Close other programs and run it again.";
+// The end of a line whose start says what failed: a DLL of the system.
+inline constexpr std::string_view kStoppedEarlyText =
+    "so it stopped. Components it had not come to were not installed.";
 inline constexpr std::string_view kOutOfMemoryText =
     "Tarnwick ran out of memory, so it stopped. Components it had not come to were not installed. "
     "Close other programs and run it again.";

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/windows/delay_load_failure.h"
 #include "platform/windows/dll_search.h"
 #include "platform/windows/main_window.h"
 #include "platform/windows/message_loop.h"
@@ -79,10 +80,14 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     tarnwick::win::SecureDllSearch();
     using namespace tarnwick;
     win::WindowsPlatform platform;
+    std::optional<win::DelayLoadFailureEnd> delayLoadEnd;  // gone before the platform
     std::optional<bool> quiet;  // known once the command line is read
     try {
         const CommandLine commandLine = ParseCommandLine(Arguments());
         quiet = commandLine.quiet;
+        // A registration worker that cannot load one ends as on a crash,
+        // which the run that started it reports.
+        if (commandLine.action != CommandLine::Action::kWorker) delayLoadEnd.emplace(platform);
         return Run(instance, platform, commandLine);
     } catch (...) {
         // Only running out of memory gets here. Escaping wWinMain would end

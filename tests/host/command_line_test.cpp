@@ -312,5 +312,26 @@ TEST(EscapedFailureTest, EndsWithOneAndABoxOnlyWhereSomeoneWatches) {
     EXPECT_EQ(broken.Count("box "), 1);
 }
 
+TEST(EscapedFailureTest, ASystemDllThatCannotBeLoadedIsNamedWithoutABoxInEveryRun) {
+    // A window run too: its box would need user32, perhaps the very DLL.
+    FakePlatform platform;
+    ASSERT_TRUE(platform.CreateLog("window.log"));
+    EXPECT_EQ(EndAfterSystemDllFailure(platform, "user32.dll", "", 1114), 1);
+    const std::string line =
+        "Tarnwick could not load user32.dll (error 1114), so it stopped. Components it had not come to were "
+        "not installed.\r\n";
+    EXPECT_EQ(platform.log, line);
+    EXPECT_EQ(platform.standardOutput, line);
+    EXPECT_TRUE(platform.messages.empty());
+
+    FakePlatform withoutLog;
+    EXPECT_EQ(EndAfterSystemDllFailure(withoutLog, "ole32.dll", "OleInitialize", 127), 1);
+    EXPECT_EQ(withoutLog.standardOutput,
+              "Tarnwick could not find OleInitialize in ole32.dll (error 127), so it stopped. Components it had "
+              "not come to were not installed.\r\n");
+    EXPECT_EQ(withoutLog.log, "");
+    EXPECT_TRUE(withoutLog.messages.empty());
+}
+
 }  // namespace
 }  // namespace tarnwick
