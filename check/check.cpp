@@ -32,11 +32,6 @@ void Find(ComponentCheck& check, Verdict verdict, std::string finding) {
     check.finding = std::move(finding);
 }
 
-std::string VersionText(const FileVersion& v) {
-    return std::to_string(v.major) + "." + std::to_string(v.minor) + "." + std::to_string(v.build) + "." +
-           std::to_string(v.revision);
-}
-
 std::string VersionText(const std::optional<FileVersion>& v) {
     return v ? VersionText(*v) : std::string("no version");
 }

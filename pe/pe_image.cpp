@@ -88,6 +88,7 @@ Headers ReadHeaders(Image& image) {
     if (!image.ReadAt(peOffset, pe.data(), pe.size())) return damaged();
     if (U32(pe.data()) != kPeSignature) return headers;  // a DOS program
     headers.machine = U16(pe.data() + 4);
+    headers.characteristics = U16(pe.data() + 4 + 18);
     headers.sectionCount = U16(pe.data() + 4 + 2);
     headers.optionalSize = U16(pe.data() + 4 + 16);
     headers.optionalOffset = peOffset + pe.size();
@@ -135,6 +136,31 @@ Directory ReadDirectory(Image& image, const Headers& headers, std::size_t index)
 
 bool ReadSections(Image& image, const Headers& headers) {
     return image.ReadSections(headers.optionalOffset + headers.optionalSize, headers.sectionCount);
+}
+
+bool ReadName(Image& image, std::uint64_t rva, std::size_t maxLength, std::string& name) {
+    std::array<std::uint8_t, kLongestName + 1> bytes;
+    std::uint64_t size = image.Available(rva);
+    if (size > maxLength + 1) size = maxLength + 1;
+    if (size > bytes.size()) size = bytes.size();
+    if (size == 0 || !image.ReadRva(rva, bytes.data(), static_cast<std::size_t>(size))) return false;
+    name.clear();
+    for (std::size_t i = 0; i < size; ++i) {
+        if (bytes[i] == 0) return !name.empty();
+        if (bytes[i] < 0x20 || bytes[i] > 0x7E) return false;
+        name.push_back(static_cast<char>(bytes[i]));
+    }
+    return false;  // no end within the section or the longest name
+}
+
+const char* ReadThirtyTwoBit(Image& image, Headers& headers) {
+    headers = ReadHeaders(image);
+    if (headers.status == Headers::Status::kNotProgram) return "not a Windows program file";
+    if (headers.status == Headers::Status::kDamaged) return "its headers are damaged or point outside the file";
+    if (headers.magic == kPe32PlusMagic) return "a 64-bit file, which 32-bit programs cannot load";
+    if (headers.machine != kMachineI386) return "made for another processor";
+    if (!ReadSections(image, headers)) return "its section table is damaged or outside the file";
+    return nullptr;
 }
 
 }  // namespace tarnwick::pe

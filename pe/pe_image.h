@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <utility>
 
 #include "pe/byte_source.h"
 
@@ -20,6 +22,7 @@ inline std::uint32_t U32(const std::uint8_t* p) {
 inline constexpr std::uint16_t kPe32Magic = 0x010B;
 inline constexpr std::uint16_t kPe32PlusMagic = 0x020B;
 inline constexpr std::uint16_t kMachineI386 = 0x014C;
+inline constexpr std::uint16_t kDllCharacteristic = 0x2000;  // IMAGE_FILE_DLL
 // The Windows loader refuses more sections than this.
 inline constexpr std::size_t kMaxSections = 96;
 
@@ -64,6 +67,7 @@ struct Headers {
     };
     Status status = Status::kNotProgram;
     std::uint16_t machine = 0;
+    std::uint16_t characteristics = 0;  // the COFF header's flags
     std::uint16_t magic = 0;  // kPe32Magic or kPe32PlusMagic
     std::uint64_t optionalOffset = 0;
     std::uint16_t optionalSize = 0;
@@ -87,5 +91,28 @@ Directory ReadDirectory(Image& image, const Headers& headers, std::size_t index)
 
 // Reads the section table that follows the optional header.
 bool ReadSections(Image& image, const Headers& headers);
+
+// The longest name ReadName reads: the longest a compiler gives an exported
+// function's decorated name.
+inline constexpr std::size_t kLongestName = 4096;
+
+// The NUL-terminated name at `rva`: printable ASCII, not empty, at most
+// `maxLength` (up to kLongestName) bytes, ending within its section.
+bool ReadName(Image& image, std::uint64_t rva, std::size_t maxLength, std::string& name);
+
+// The answer of a reader that tells `readable` or `why` (the import and
+// export readers) for a file it cannot read, for `why`.
+template <typename Answer>
+Answer Unreadable(std::string why) {
+    Answer answer;
+    answer.why = std::move(why);
+    return answer;
+}
+
+// Reads the headers and the section table of a 32-bit (PE32, i386) file into
+// `headers` and `image`. Returns nullptr for such a file, or what is wrong
+// with it: not a program, one for another processor, damaged headers or
+// section table.
+const char* ReadThirtyTwoBit(Image& image, Headers& headers);
 
 }  // namespace tarnwick::pe

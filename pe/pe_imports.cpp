@@ -6,6 +6,7 @@
 #include "pe/pe_imports.h"
 
 #include <array>
+#include <string>
 
 #include "pe/pe_image.h"
 
@@ -28,6 +29,8 @@ constexpr std::size_t kMaxDescriptors = 1024;
 // Longer than any file name the system accepts.
 constexpr std::size_t kMaxNameLength = 256;
 
+constexpr auto Unreadable = &pe::Unreadable<ImportTables>;
+
 struct Table {
     std::size_t index;
     std::size_t descriptorSize;
@@ -37,21 +40,6 @@ struct Table {
     std::size_t endField;
     bool delayed;
 };
-
-// The NUL-terminated name at `rva`: printable, within its section, not empty.
-bool ReadName(pe::Image& image, std::uint64_t rva, std::string& name) {
-    std::array<std::uint8_t, kMaxNameLength + 1> bytes;
-    const std::uint64_t available = image.Available(rva);
-    const std::size_t size = available < bytes.size() ? static_cast<std::size_t>(available) : bytes.size();
-    if (size == 0 || !image.ReadRva(rva, bytes.data(), size)) return false;
-    name.clear();
-    for (std::size_t i = 0; i < size; ++i) {
-        if (bytes[i] == 0) return !name.empty();
-        if (bytes[i] < 0x20 || bytes[i] > 0x7E) return false;
-        name.push_back(static_cast<char>(bytes[i]));
-    }
-    return false;  // no end within the section or the longest name
-}
 
 // Appends the names of table `table` to `names`; false when it is damaged.
 bool ReadTable(pe::Image& image, const pe::Headers& headers, std::uint32_t imageBase, const Table& table,
@@ -71,38 +59,29 @@ bool ReadTable(pe::Image& image, const pe::Headers& headers, std::uint32_t image
             nameAt -= imageBase;
         }
         std::string name;
-        if (!ReadName(image, nameAt, name)) return false;
+        if (!pe::ReadName(image, nameAt, kMaxNameLength, name)) return false;
         names.push_back(std::move(name));
     }
     return false;
-}
-
-ImportTables Unreadable(std::string why, bool otherMachine = false) {
-    ImportTables query;
-    query.why = std::move(why);
-    query.otherMachine = otherMachine;
-    return query;
 }
 
 }  // namespace
 
 ImportTables ReadImportTables(ByteSource& source) {
     pe::Image image(source);
-    const pe::Headers headers = pe::ReadHeaders(image);
-    if (headers.status == pe::Headers::Status::kNotProgram) return Unreadable("not a Windows program file");
-    if (headers.status == pe::Headers::Status::kDamaged) {
-        return Unreadable("its headers are damaged or point outside the file");
+    pe::Headers headers;
+    if (const char* why = pe::ReadThirtyTwoBit(image, headers)) {
+        ImportTables tables = Unreadable(why);
+        // A sound file for another processor, which the loader passes over.
+        tables.otherMachine = headers.status == pe::Headers::Status::kOk &&
+                              (headers.magic == pe::kPe32PlusMagic || headers.machine != pe::kMachineI386);
+        return tables;
     }
-    if (headers.magic == pe::kPe32PlusMagic) {
-        return Unreadable("a 64-bit file, which 32-bit programs cannot load", true);
-    }
-    if (headers.machine != pe::kMachineI386) return Unreadable("made for another processor", true);
     // The header reader has checked that the optional header is long enough.
     std::array<std::uint8_t, 4> base;
     if (!image.ReadAt(headers.optionalOffset + kImageBaseField, base.data(), base.size())) {
         return Unreadable("its headers are damaged or point outside the file");
     }
-    if (!pe::ReadSections(image, headers)) return Unreadable("its section table is damaged or outside the file");
 
     ImportTables query;
     if (!ReadTable(image, headers, U32(base.data()),

@@ -73,6 +73,11 @@ VersionResource Answer(Status status) { return {status, {}}; }
 
 }  // namespace
 
+std::string VersionText(const FileVersion& v) {
+    return std::to_string(v.major) + "." + std::to_string(v.minor) + "." + std::to_string(v.build) + "." +
+           std::to_string(v.revision);
+}
+
 VersionResource ReadVersionResource(ByteSource& source) {
     Image image(source);
     const VersionResource unreadable = Answer(Status::kUnreadable);

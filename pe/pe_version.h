@@ -6,6 +6,7 @@
 
 #include <compare>
 #include <cstdint>
+#include <string>
 
 #include "pe/byte_source.h"
 
@@ -21,6 +22,9 @@ struct FileVersion {
 
     friend auto operator<=>(const FileVersion&, const FileVersion&) = default;
 };
+
+// "A.B.C.D".
+std::string VersionText(const FileVersion& version);
 
 struct VersionResource {
     enum class Status {

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <iostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -468,7 +467,6 @@ TEST(PeImportsTest, AFailedReadIsUnreadableWhereverItHappens) {
 TEST(PeImportsTest, FuzzedFilesNeverReadOutsideOrLie) {
     const auto start = std::chrono::steady_clock::now();
     std::mt19937 random(20261208);
-    auto pick = [&](std::size_t n) { return static_cast<std::size_t>(random() % n); };
     // An upper bound on what the reader ever reads: the headers, the image
     // base, two directory entries, 96 section headers, and two full tables
     // of descriptors with a longest name each.
@@ -477,25 +475,19 @@ TEST(PeImportsTest, FuzzedFilesNeverReadOutsideOrLie) {
                                       kMostNames * (kDelayedSize + kLongestName + 1);
     std::size_t cases = 0;
     auto check = [&](const Bytes& bytes, const char* kind) {
-        ++cases;
-        const Outcome outcome = Read(bytes);
-        EXPECT_FALSE(outcome.readOutside) << kind << " case " << cases;
-        EXPECT_LE(outcome.bytesRead, kMostRead) << kind << " case " << cases;
+        const ImportTables answer = FuzzRead(ReadImportTables, bytes, kMostRead, cases, kind);
         // Whatever the file, the answer is one of the two shapes, and every
         // name one a report can print.
-        const ImportTables& answer = outcome.answer;
         EXPECT_NE(answer.readable, !answer.why.empty()) << kind << " case " << cases;
         EXPECT_FALSE(answer.readable && answer.otherMachine) << kind << " case " << cases;
         for (const Names* names : {&answer.imports, &answer.delayed}) {
             EXPECT_LE(names->size(), kMostNames) << kind << " case " << cases;
             EXPECT_TRUE(answer.readable || names->empty()) << kind << " case " << cases;
-            const bool printable = std::all_of(names->begin(), names->end(), [](const std::string& name) {
-                return !name.empty() && name.size() <= kLongestName &&
-                       std::all_of(name.begin(), name.end(), [](char c) { return c >= 0x20 && c <= 0x7E; });
-            });
-            EXPECT_TRUE(printable) << kind << " case " << cases;
+            EXPECT_TRUE(std::all_of(names->begin(), names->end(),
+                                    [](const std::string& name) { return PrintableName(name, kLongestName); }))
+                << kind << " case " << cases;
         }
-        return outcome.answer;
+        return answer;
     };
 
     ImportOptions oldStyle;
@@ -511,66 +503,33 @@ TEST(PeImportsTest, FuzzedFilesNeverReadOutsideOrLie) {
         auto same = [&](const ImportTables& answer) {
             return answer.readable && answer.imports == expected.imports && answer.delayed == expected.delayed;
         };
-
-        // Every truncation: without its first two bytes a file is no
-        // program; cut anywhere before its last name's end it is damaged.
-        for (std::size_t length = 0; length <= base.bytes.size(); ++length) {
-            const ImportTables answer = check(Bytes(base.bytes.begin(), base.bytes.begin() + length), "truncated");
-            if (length < 2) {
-                ASSERT_NE(answer.why.find("not a Windows program"), std::string::npos) << "cut at " << length;
-            } else if (length < base.needed) {
-                ASSERT_FALSE(answer.readable) << "cut at " << length;
-            } else {
-                ASSERT_TRUE(same(answer)) << "cut at " << length << ": " << answer.why;
-            }
-        }
-
-        // Bit flips: where no flipped byte is one the reader looks at, the
-        // answer is the pristine one; elsewhere any answer, but no harm.
-        for (int i = 0; i < 8000; ++i) {
-            bool structural = false;
-            const Bytes bytes = FlipBits(base.bytes, pristine.touched(), pick, structural);
-            const ImportTables answer = check(bytes, "flipped");
-            if (!structural) {
-                ASSERT_TRUE(same(answer)) << "flip case " << cases << ": " << answer.why;
-            }
-        }
+        auto cut = [&](std::size_t length, const ImportTables& answer) {
+            ExpectCutAnswer(length, base.needed, answer, same);
+        };
 
         // Hostile fields: the headers, directories, sections, descriptors
         // and names' addresses set to values that point home, into the
         // headers, past the end, below the image base, or claim the world.
-        std::vector<std::size_t> fields = {0x3C, base.sectionCount, base.optionalSize, base.optionalMagic,
-                                           base.imageBase, base.rvaCount, base.Directory(kImportIndex),
-                                           base.Directory(kImportIndex) + 4, base.Directory(kDelayedIndex),
-                                           base.Directory(kDelayedIndex) + 4};
+        HostileFields hostile;
+        hostile.fields = {0x3C, base.sectionCount, base.optionalSize, base.optionalMagic,
+                          base.imageBase, base.rvaCount, base.Directory(kImportIndex),
+                          base.Directory(kImportIndex) + 4, base.Directory(kDelayedIndex),
+                          base.Directory(kDelayedIndex) + 4};
         for (const std::size_t header : base.sectionHeaders) {
-            for (const std::size_t field : {8, 12, 16, 20}) fields.push_back(header + field);
+            for (const std::size_t field : {8, 12, 16, 20}) hostile.fields.push_back(header + field);
         }
-        for (const std::size_t at : base.descriptors) fields.push_back(at + kNameField);
+        for (const std::size_t at : base.descriptors) hostile.fields.push_back(at + kNameField);
         for (const std::size_t at : base.delayedDescriptors) {
-            fields.push_back(at);
-            fields.push_back(at + kDelayedNameField);
+            hostile.fields.push_back(at);
+            hostile.fields.push_back(at + kDelayedNameField);
         }
-        const std::uint32_t values[] = {0, 1, 0x20, 97, 0xFFFF, 0x7FFFFFFF, 0x80000000, 0xFFFFFFFF, kIdataRva,
-                                        static_cast<std::uint32_t>(kIdataRva + base.idataSize - 1), kDataRva,
-                                        kDataRva + kDataExtent - 1, kImageBase - 1, kImageBase,
-                                        kImageBase + kIdataRva, static_cast<std::uint32_t>(base.bytes.size())};
-        for (int i = 0; i < 8000; ++i) {
-            Bytes bytes = base.bytes;
-            for (std::size_t changes = 1 + pick(3); changes > 0; --changes) {
-                const std::size_t at = fields[pick(fields.size())];
-                std::uint32_t value = values[pick(std::size(values))];
-                if (pick(4) == 0) value = static_cast<std::uint32_t>(random());
-                if (at + 4 <= bytes.size()) Put32(bytes, at, value);
-            }
-            check(bytes, "hostile");
-        }
+        hostile.values = {0, 1, 0x20, 97, 0xFFFF, 0x7FFFFFFF, 0x80000000, 0xFFFFFFFF, kIdataRva,
+                          static_cast<std::uint32_t>(kIdataRva + base.idataSize - 1), kDataRva,
+                          kDataRva + kDataExtent - 1, kImageBase - 1, kImageBase,
+                          kImageBase + kIdataRva, static_cast<std::uint32_t>(base.bytes.size())};
+        FuzzFile(base.bytes, pristine.touched(), random, hostile, check, cut, same);
     }
-    const auto took =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-    std::cout << "fuzz: " << cases << " cases in " << took.count() << " ms\n";
-    RecordProperty("fuzz_cases", static_cast<int>(cases));
-    RecordProperty("fuzz_ms", static_cast<int>(took.count()));
+    ReportFuzz(cases, start);
 }
 
 }  // namespace

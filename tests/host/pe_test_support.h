@@ -1,13 +1,21 @@
 // What the PE readers' host tests share: little-endian writers, a file in
-// memory that records every read and flags any outside the file, and a PE
-// skeleton (DOS header and stub, PE and optional headers, section table and
-// section data) into which each test lays out the tables its reader looks for.
+// memory that records every read and flags any outside the file, a fuzz run
+// over one file, and a PE skeleton (DOS header and stub, PE and optional
+// headers, section table and section data) into which each test lays out the
+// tables its reader looks for.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <iostream>
+#include <limits>
+#include <random>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -89,6 +97,89 @@ auto ReadWith(Reader reader, Bytes bytes) {
     MemorySource source(std::move(bytes));
     auto answer = reader(source);
     return ReadOutcome<decltype(answer)>{std::move(answer), source.readOutside(), source.bytesRead()};
+}
+
+// The fields a fuzz run's hostile cases change, and the values they set them
+// to (besides random ones).
+struct HostileFields {
+    std::vector<std::size_t> fields;
+    std::vector<std::uint32_t> values;
+};
+
+// A fuzz run over one well-formed file `file`, whose pristine reading touched
+// the bytes `touched`: every truncation (up to `everyLengthTo`, then every
+// 64th), 8000 bit-flipped copies, and 8000 copies with one to three of the
+// hostile fields set. `read(bytes, kind)` reads a file, checks what must hold
+// of any answer, and returns it; `cut(length, answer)` checks the answer for
+// the file cut at `length`; `pristine(answer)` tells whether an answer is the
+// unharmed file's, which it must be where no flipped byte is one the reader
+// looked at.
+template <typename Read, typename Cut, typename Pristine>
+void FuzzFile(const Bytes& file, const std::vector<bool>& touched, std::mt19937& random,
+              const HostileFields& hostile, Read read, Cut cut, Pristine pristine,
+              std::size_t everyLengthTo = std::numeric_limits<std::size_t>::max()) {
+    auto pick = [&](std::size_t n) { return static_cast<std::size_t>(random() % n); };
+    for (std::size_t length = 0; length <= file.size(); length += length < everyLengthTo ? 1 : 64) {
+        cut(length, read(Bytes(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(length)), "truncated"));
+    }
+    for (int i = 0; i < 8000; ++i) {
+        bool structural = false;
+        const Bytes bytes = FlipBits(file, touched, pick, structural);
+        const auto answer = read(bytes, "flipped");
+        ASSERT_TRUE(structural || pristine(answer)) << "flip " << i << " changed nothing the reader reads";
+    }
+    for (int i = 0; i < 8000; ++i) {
+        Bytes bytes = file;
+        for (std::size_t changes = 1 + pick(3); changes > 0; --changes) {
+            const std::size_t at = hostile.fields[pick(hostile.fields.size())];
+            std::uint32_t value = hostile.values[pick(hostile.values.size())];
+            if (pick(4) == 0) value = static_cast<std::uint32_t>(random());
+            if (at + 4 <= bytes.size()) Put32(bytes, at, value);
+        }
+        read(bytes, "hostile");
+    }
+}
+
+// Reads one of a fuzz run's files, the `cases`th, with `reader`: it must read
+// nothing outside the file and at most `mostRead` bytes. Returns the answer.
+template <typename Reader>
+auto FuzzRead(Reader reader, const Bytes& bytes, std::size_t mostRead, std::size_t& cases, const char* kind) {
+    ++cases;
+    auto outcome = ReadWith(reader, bytes);
+    EXPECT_FALSE(outcome.readOutside) << kind << " case " << cases;
+    EXPECT_LE(outcome.bytesRead, mostRead) << kind << " case " << cases;
+    return outcome.answer;
+}
+
+// How a reader that answers `readable` or `why` (the import and export
+// readers) answers a well-read file cut at `length`: no program without its
+// first two bytes, damaged anywhere before `needed` (the end of the last
+// byte its answer depends on), and from there on as the whole file (`same`).
+template <typename Answer, typename Same>
+void ExpectCutAnswer(std::size_t length, std::size_t needed, const Answer& answer, Same same) {
+    if (length < 2) {
+        ASSERT_NE(answer.why.find("not a Windows program"), std::string::npos) << "cut at " << length;
+    } else if (length < needed) {
+        ASSERT_FALSE(answer.readable) << "cut at " << length;
+    } else {
+        ASSERT_TRUE(same(answer)) << "cut at " << length << ": " << answer.why;
+    }
+}
+
+// Whether a reader's name is one a report can print: printable ASCII, not
+// empty, at most `longest` bytes.
+inline bool PrintableName(const std::string& name, std::size_t longest) {
+    return !name.empty() && name.size() <= longest &&
+           std::all_of(name.begin(), name.end(), [](char c) { return c >= 0x20 && c <= 0x7E; });
+}
+
+// Prints and records how many cases a fuzz run read, and in how long.
+inline void ReportFuzz(std::size_t cases, std::chrono::steady_clock::time_point start) {
+    const auto took =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    std::cout << "fuzz: " << cases << " cases in " << took.count() << " ms\n";
+    ::testing::Test::RecordProperty("fuzz_cases", static_cast<int>(cases));
+    ::testing::Test::RecordProperty("fuzz_ms", static_cast<int>(took.count()));
 }
 
 inline constexpr std::uint32_t kPeOffset = 0x80;

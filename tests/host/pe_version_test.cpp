@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <iostream>
 #include <optional>
 #include <random>
 #include <vector>
@@ -275,17 +274,12 @@ TEST(PeVersionTest, AFailedReadIsUnreadableWhereverItHappens) {
 TEST(PeVersionTest, FuzzedFilesNeverReadOutsideOrLie) {
     const auto start = std::chrono::steady_clock::now();
     std::mt19937 random(20261207);
-    auto pick = [&](std::size_t n) { return static_cast<std::size_t>(random() % n); };
     // An upper bound on what the reader ever reads: headers, 96 section
     // headers, three directories of 256 entries, a data entry, a block head.
     constexpr std::size_t kMostRead = 64 + 24 + 2 + 4 + 8 + 96 * 40 + 3 * (16 + 256 * 8) + 16 + 92;
     std::size_t cases = 0;
     auto check = [&](const Bytes& bytes, const char* kind) {
-        ++cases;
-        const Outcome outcome = Read(bytes);
-        EXPECT_FALSE(outcome.readOutside) << kind << " case " << cases;
-        EXPECT_LE(outcome.bytesRead, kMostRead) << kind << " case " << cases;
-        return outcome.answer;
+        return FuzzRead(ReadVersionResource, bytes, kMostRead, cases, kind);
     };
 
     const BuiltPe bases[] = {BuildPe(), BuildPe(PeOptions().Plus().Version({7, 6, 5, 4})),
@@ -295,56 +289,33 @@ TEST(PeVersionTest, FuzzedFilesNeverReadOutsideOrLie) {
         const VersionResource expected = ReadVersionResource(pristine);
         ASSERT_EQ(expected.status, Status::kVersion);
 
-        // Every truncation: without its first two bytes a file is no
-        // program; cut anywhere before the block's end it is damaged.
-        for (std::size_t length = 0; length <= base.bytes.size(); ++length) {
-            const VersionResource answer =
-                check(Bytes(base.bytes.begin(), base.bytes.begin() + length), "truncated");
+        // Without its first two bytes a file is no program; cut anywhere
+        // before the block's end it is damaged.
+        auto cut = [&](std::size_t length, const VersionResource& answer) {
             const Status wanted = length < 2                ? Status::kNoVersion
                                   : length < base.blockEnd ? Status::kUnreadable
                                                            : Status::kVersion;
             ASSERT_EQ(answer.status, wanted) << "cut at " << length;
-        }
-
-        // Bit flips: where no flipped byte is one the reader looks at, the
-        // answer is the pristine one; elsewhere any answer, but no harm.
-        for (int i = 0; i < 8000; ++i) {
-            bool structural = false;
-            const Bytes bytes = FlipBits(base.bytes, pristine.touched(), pick, structural);
-            const VersionResource answer = check(bytes, "flipped");
-            if (!structural) {
-                ASSERT_EQ(answer.status, Status::kVersion);
-                ASSERT_EQ(answer.version, expected.version);
-            }
-        }
+        };
+        auto same = [&](const VersionResource& answer) {
+            return answer.status == Status::kVersion && answer.version == expected.version;
+        };
 
         // Hostile fields: the tree's offsets, counts and sizes set to values
         // that point home, past the end, or claim the world.
-        const std::size_t fields[] = {
+        HostileFields hostile;
+        hostile.fields = {
             0x3C, base.sectionCount, base.optionalMagic, base.rvaCount, base.resourceDirectory,
             base.resourceDirectory + 4, base.rsrcHeader + 8, base.rsrcHeader + 12, base.rsrcHeader + 16,
             base.rsrcHeader + 20, base.root + 12, base.root + 14, base.versionType, base.versionType + 4,
             base.nameEntry + 4, base.languageEntry + 4, base.dataEntry, base.dataEntry + 4, base.block,
             base.block + 2};
-        const std::uint32_t values[] = {0, 1, 2, 0x10, 0x40, 0x60, 0xA0, 0xFFFF, 0x7FFFFFFF, 0x80000000,
-                                        0x80000040, 0x80000060, 0xFFFFFFFF, kRsrcRva, kRsrcRva + 0x120,
-                                        static_cast<std::uint32_t>(base.bytes.size())};
-        for (int i = 0; i < 8000; ++i) {
-            Bytes bytes = base.bytes;
-            for (std::size_t changes = 1 + pick(3); changes > 0; --changes) {
-                const std::size_t at = fields[pick(std::size(fields))];
-                std::uint32_t value = values[pick(std::size(values))];
-                if (pick(4) == 0) value = static_cast<std::uint32_t>(random());
-                if (at + 4 <= bytes.size()) Put32(bytes, at, value);
-            }
-            check(bytes, "hostile");
-        }
+        hostile.values = {0, 1, 2, 0x10, 0x40, 0x60, 0xA0, 0xFFFF, 0x7FFFFFFF, 0x80000000,
+                          0x80000040, 0x80000060, 0xFFFFFFFF, kRsrcRva, kRsrcRva + 0x120,
+                          static_cast<std::uint32_t>(base.bytes.size())};
+        FuzzFile(base.bytes, pristine.touched(), random, hostile, check, cut, same);
     }
-    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now() - start);
-    std::cout << "fuzz: " << cases << " cases in " << took.count() << " ms\n";
-    RecordProperty("fuzz_cases", static_cast<int>(cases));
-    RecordProperty("fuzz_ms", static_cast<int>(took.count()));
+    ReportFuzz(cases, start);
 }
 
 }  // namespace
