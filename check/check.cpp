@@ -44,11 +44,6 @@ std::string Hex(std::uint64_t value) {
     return first == std::string::npos ? "0" : text.substr(first);
 }
 
-std::string FileNameOf(std::string_view path) {
-    const std::size_t slash = path.find_last_of("\\/");
-    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
-}
-
 // The registry key of class `clsid`'s in-process server.
 std::string ServerKey(const std::string& clsid) { return "CLSID\\" + clsid + "\\InprocServer32"; }
 
@@ -69,11 +64,12 @@ std::string CheckLines(std::string_view name, const ComponentCheck& check) {
 }
 
 std::string CheckClosing(const std::array<ComponentCheck, kComponentCount>& checks) {
-    int ok = 0;
+    int ok = 0, waiting = 0;
     bool install = false, stale = false, dependency = false, damagedDependency = false;
     for (const ComponentCheck& check : checks) {
         switch (check.verdict) {
             case Verdict::kOk: ++ok; break;
+            case Verdict::kWaiting: ++waiting; break;
             case Verdict::kOtherFile: stale = true; break;
             case Verdict::kMissingDependency: dependency = true; break;
             case Verdict::kUnreadableDependency: damagedDependency = true; break;
@@ -81,7 +77,8 @@ std::string CheckClosing(const std::array<ComponentCheck, kComponentCount>& chec
         }
     }
     std::string text = std::to_string(ok) + " of " + std::to_string(kComponentCount) + " components are ok";
-    if (ok == kComponentCount) return text + ".\r\n";
+    if (waiting > 0) text += ", " + std::to_string(waiting) + (waiting == 1 ? " waits" : " wait") + " for Windows to restart";
+    if (ok + waiting == kComponentCount) return text + ".\r\n";
     std::string advice;
     const auto add = [&advice](std::string_view what) {
         if (!advice.empty()) advice += "; ";
@@ -108,8 +105,11 @@ void Checker::ReadFiles(std::string_view name) {
 }
 
 const Checker::FileFacts& Checker::Files(std::string_view name) {
-    if (const auto known = files_.find(name); known != files_.end()) return known->second;
-    FileFacts facts;
+    std::size_t index = 0;
+    while (index + 1 < kComponentTable.size() && kComponentTable[index] != name) ++index;
+    std::optional<FileFacts>& known = files_[index];
+    if (known && known->installed == JoinPath(systemDirectory_, name)) return *known;
+    FileFacts& facts = known.emplace();
     facts.installed = JoinPath(systemDirectory_, std::string(name));
     facts.self = Identify(facts.installed);
     if (facts.self.kind == FileIdentity::Kind::kFile) facts.version = platform_.GetFileVersion(facts.installed);
@@ -119,7 +119,7 @@ const Checker::FileFacts& Checker::Files(std::string_view name) {
         facts.library = platform_.ReadTypeLibrary(facts.installed);
         facts.beside = platform_.GetFileVersion(JoinPath(platform_.AppFolder(), std::string(name)));
     }
-    return files_.emplace(std::string(name), std::move(facts)).first->second;
+    return facts;
 }
 
 ComponentCheck Checker::Check(std::string_view name) {
@@ -140,6 +140,16 @@ ComponentCheck Checker::Check(std::string_view name) {
         check.details.push_back("a copy in the 64-bit system directory, which 32-bit programs never use: " +
                                 JoinPath(windows, "System32\\" + file));
     };
+
+    // What is there now matters no more once the restart replaces it.
+    if (const std::optional<PendingRename> replacement = WaitingReplacement(name)) {
+        const FileVersionQuery next = platform_.GetFileVersion(replacement->to);
+        Find(check, Verdict::kWaiting, "waiting for the restart, which replaces it with " +
+                                           (next.version ? "version " + VersionText(*next.version)
+                                                         : std::string("a file of no version")));
+        check.details.push_back("the restart puts " + replacement->from + " in its place");
+        return check;
+    }
 
     const FileFacts& facts = Files(name);
     switch (facts.self.kind) {
@@ -202,10 +212,33 @@ ComponentCheck Checker::Check(std::string_view name) {
     return check;
 }
 
-const FileIdentity& Checker::Identify(const std::string& path) {
-    const std::string key = AsciiLower(path);
-    if (const auto known = identities_.find(key); known != identities_.end()) return known->second;
-    return identities_.emplace(key, platform_.IdentifyFile(path)).first->second;
+std::optional<PendingRename> Checker::WaitingReplacement(std::string_view name) {
+    if (!pending_) pending_ = platform_.PendingRenames();
+    const std::string real = platform_.RealSystemDirectory();
+    if (real.empty()) return {};
+    const std::string installed = JoinPath(real, name);
+    std::optional<PendingRename> found;
+    // The last one recorded is the one that stays.
+    for (const PendingRename& rename : *pending_) {
+        if (SameText(rename.to, installed)) found = rename;
+    }
+    if (!found) return {};
+    // One in the same folder is looked at as this program names that folder.
+    if (SameText(JoinPath(real, FileNameOf(found->from)), found->from)) {
+        found->to = JoinPath(systemDirectory_, FileNameOf(found->from));
+    } else {
+        found->to = found->from;
+    }
+    if (platform_.IdentifyFile(found->to).kind != FileIdentity::Kind::kFile) return {};
+    return found;
+}
+
+FileIdentity Checker::Identify(const std::string& path) {
+    std::string key = AsciiLower(path);
+    for (const auto& [known, identity] : identities_) {
+        if (known == key) return identity;
+    }
+    return identities_.emplace_back(std::move(key), platform_.IdentifyFile(path)).second;
 }
 
 const std::vector<Checker::NamedClass>& Checker::ClassesByFileName() {
@@ -239,7 +272,7 @@ void Checker::CheckRegistration(const FileIdentity& self, const TypeLibraryQuery
         const std::string resolved =
             text.find_first_of("\\/:") == std::string::npos ? JoinPath(systemDirectory_, text) : text;
         if (Utf16Length(resolved) >= kMaxServerPath) return {To::kOtherFile, text, text + " (longer than COM can load)"};
-        const FileIdentity& target = Identify(resolved);
+        const FileIdentity target = Identify(resolved);
         switch (target.kind) {
             case FileIdentity::Kind::kFile:
                 if (target.volume == self.volume && target.index == self.index) return {To::kThisFile, text, text};

@@ -5,7 +5,7 @@
 #pragma once
 
 #include <array>
-#include <map>
+#include <utility>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,6 +20,7 @@ namespace tarnwick {
 struct ComponentCheck {
     // In the order they are decided: the first that applies is the verdict.
     enum class Verdict {
+        kWaiting,  // a replacement waits for Windows to restart
         kMissing,
         kUnreadable,
         kMissingDependency,
@@ -71,6 +72,11 @@ private:
     // `name`'s file facts, read once.
     const FileFacts& Files(std::string_view name);
 
+    // The file that the restart of Windows puts in the place of the
+    // component `name` (a pending rename names it), if it is there to be
+    // put: as recorded in `from`, as this program names it in `to`.
+    std::optional<PendingRename> WaitingReplacement(std::string_view name);
+
     // Adds to `check` what the registry says of the installed file `name`,
     // which is the file `self` with the type library `library`.
     void CheckRegistration(const FileIdentity& self, const TypeLibraryQuery& library, std::string_view name,
@@ -86,14 +92,15 @@ private:
     const std::vector<NamedClass>& ClassesByFileName();
     // What `path` names, asked once per spelling: a component's classes and
     // its type library usually all name one path.
-    const FileIdentity& Identify(const std::string& path);
+    FileIdentity Identify(const std::string& path);
 
     PlatformServices& platform_;
     std::string systemDirectory_;
     DependencyWalker walker_;
     std::optional<std::vector<NamedClass>> classesByFileName_;
-    std::map<std::string, FileIdentity> identities_;  // by lower-case path
-    std::map<std::string, FileFacts, std::less<>> files_;  // by component name
+    std::vector<std::pair<std::string, FileIdentity>> identities_;  // by lower-case path
+    std::array<std::optional<FileFacts>, kComponentCount> files_;  // by index in the table
+    std::optional<std::vector<PendingRename>> pending_;    // read once, when first needed
 };
 
 }  // namespace tarnwick

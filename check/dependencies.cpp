@@ -2,8 +2,7 @@
 // level of imports.
 #include "check/dependencies.h"
 
-#include <deque>
-#include <set>
+#include <algorithm>
 
 #include "installer/ascii.h"
 #include "installer/installer.h"
@@ -56,8 +55,10 @@ DependencyWalker::DependencyWalker(PlatformServices& platform, const std::string
 }
 
 const DependencyWalker::Found& DependencyWalker::Locate(const std::string& name) {
-    const std::string key = AsciiLower(name);
-    if (const auto known = located_.find(key); known != located_.end()) return known->second;
+    std::string key = AsciiLower(name);
+    for (const auto& [known, where] : located_) {
+        if (known == key) return where;
+    }
     Found found;
     // A name with a folder in it is looked for there alone.
     std::vector<std::string> places;
@@ -83,7 +84,7 @@ const DependencyWalker::Found& DependencyWalker::Locate(const std::string& name)
         }
         if (!passedOver) break;
     }
-    return located_.emplace(key, std::move(found)).first->second;
+    return located_.emplace_back(std::move(key), std::move(found)).second;
 }
 
 DependencyReport DependencyWalker::Check(const ImportQuery& imports) {
@@ -92,13 +93,16 @@ DependencyReport DependencyWalker::Check(const ImportQuery& imports) {
         std::string name;
         std::string neededBy;
     };
-    std::deque<Pending> queue;
+    // Breadth first: the queue is walked in order as it grows.
+    std::vector<Pending> queue;
     for (const std::string& name : imports.imports) queue.push_back({name, {}});
-    std::set<std::string> seen;  // in this walk, by lower-case name
-    while (!queue.empty()) {
-        const Pending next = std::move(queue.front());
-        queue.pop_front();
-        if (IsApiSet(next.name) || !seen.insert(AsciiLower(next.name)).second) continue;
+    std::vector<std::string> seen;  // in this walk, by lower-case name
+    for (std::size_t at = 0; at < queue.size(); ++at) {
+        const Pending next = queue[at];
+        if (IsApiSet(next.name)) continue;
+        std::string lower = AsciiLower(next.name);
+        if (std::find(seen.begin(), seen.end(), lower) != seen.end()) continue;
+        seen.push_back(std::move(lower));
         const Found& found = Locate(next.name);
         if (found.where == Found::Where::kNowhere) {
             report.missing.push_back({next.name, next.neededBy, {}});

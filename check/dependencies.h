@@ -4,7 +4,7 @@
 // bytes only; nothing is loaded.
 #pragma once
 
-#include <map>
+#include <utility>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -75,7 +75,9 @@ private:
 
     PlatformServices& platform_;
     std::vector<std::string> folders_;
-    std::map<std::string, Found> located_;  // by lower-case name
+    // By lower-case name, in the order looked up: a walk asks for tens of
+    // DLLs, not thousands. What Locate returns lasts until its next call.
+    std::vector<std::pair<std::string, Found>> located_;
     std::size_t lookups_ = 0;
 };
 

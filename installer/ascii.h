@@ -17,6 +17,18 @@ inline std::string AsciiLower(std::string_view text) {
     return lower;
 }
 
+// Whether `a` and `b` are the same but for the case of A to Z: two spellings
+// of one path or name.
+inline bool SameText(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const char x = a[i] >= 'A' && a[i] <= 'Z' ? static_cast<char>(a[i] - 'A' + 'a') : a[i];
+        const char y = b[i] >= 'A' && b[i] <= 'Z' ? static_cast<char>(b[i] - 'A' + 'a') : b[i];
+        if (x != y) return false;
+    }
+    return true;
+}
+
 // `text` without the pair of double quotes a script or a registry value may
 // have put around it; as it is otherwise.
 inline std::string Unquoted(std::string_view text) {

@@ -31,6 +31,7 @@ enum class Outcome {
     kRegistrationFailed,  // the tool ended with another exit code
     kRegistrationTimedOut,  // the tool did not end in time and was ended
     kCheckFailed,         // registered, but the check after the install found it wrong
+    kWaitingForRestart,   // in use: replaced and registered when Windows restarts
 };
 
 struct ComponentOutcome {
@@ -39,6 +40,9 @@ struct ComponentOutcome {
     std::uint32_t exitCode = 0;      // with kRegistrationFailed
     int line = -1;                   // its item in lstProgress; -1 before it has one
     FileResult copyResult = FileResult::kOk;  // with kCopyFailed: why
+    // The name the installed copy got when it was in use and set aside for
+    // the new one; Windows removes it when it restarts. Empty otherwise.
+    std::string setAside;
     bool inWorker = false;   // for the registration worker, not the tool
     bool handed = false;     // with inWorker: the worker running now has it
     int workerLosses = 0;    // how often a worker was lost before it started on it
@@ -54,6 +58,9 @@ struct InstallState {
     std::array<std::string, kComponentCount> dllFiles;
     // The system directory without a trailing separator; empty when unknown.
     std::string sysDir;
+    // The real folder of the files in sysDir, as what waits for the restart
+    // names it (SysWOW64 on 64-bit Windows); empty when unknown.
+    std::string realSysDir;
     // One CR LF + "-   " + name per failed component, in table order, so a
     // non-empty log starts with a line break. Made from `outcomes`.
     std::string dllFailed;

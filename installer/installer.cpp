@@ -14,7 +14,8 @@ bool IsFailure(Outcome outcome) {
     switch (outcome) {
         case Outcome::kNotReached:
         case Outcome::kRegistering:
-        case Outcome::kRegistered: return false;
+        case Outcome::kRegistered:
+        case Outcome::kWaitingForRestart: return false;
         case Outcome::kSkipped:
         case Outcome::kCopyFailed:
         case Outcome::kLaunchFailed:
@@ -23,6 +24,27 @@ bool IsFailure(Outcome outcome) {
         case Outcome::kCheckFailed: break;
     }
     return true;
+}
+
+namespace {
+
+// What is left for the restart to register a file whose replacement waits
+// for it: the registration tool of the real system folder, on the file's real
+// path, for Windows to run once at the next logon.
+std::string RunOnceName(std::string_view name) { return "Tarnwick " + std::string(name); }
+
+}  // namespace
+
+std::string FileNameOf(std::string_view path) {
+    const std::size_t slash = path.find_last_of("\\/");
+    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+bool WaitsForRestart(const InstallState& state) {
+    for (const ComponentOutcome& component : state.outcomes) {
+        if (component.outcome == Outcome::kWaitingForRestart || !component.setAside.empty()) return true;
+    }
+    return false;
 }
 
 std::string JoinPath(std::string_view folder, std::string_view name) {
@@ -80,63 +102,108 @@ std::string ExitCodeMeaning(std::uint32_t code) {
 }
 
 std::string WorkerReason(const WorkerVerdict& verdict, std::string_view systemText) {
-    const std::string text = systemText.empty() ? std::string() : ", " + std::string(systemText);
-    std::string code = "0x";
-    AppendHex(code, verdict.code, 8, true);
+    std::string text;
+    const auto code = [&text, &verdict] {
+        text += "0x";
+        AppendHex(text, verdict.code, 8, true);
+    };
     switch (verdict.kind) {
         case WorkerVerdict::Kind::kRegistered: return {};
         case WorkerVerdict::Kind::kNotLoaded:
-            return "the file could not be loaded, error " + std::to_string(verdict.code) + text;
+            text = "the file could not be loaded, error ";
+            text += std::to_string(verdict.code);
+            break;
         case WorkerVerdict::Kind::kNoEntry: return "the file has no DllRegisterServer";
-        case WorkerVerdict::Kind::kFailed: return "DllRegisterServer returned " + code + text;
+        case WorkerVerdict::Kind::kFailed:
+            text = "DllRegisterServer returned ";
+            code();
+            break;
         case WorkerVerdict::Kind::kCrashed:
             // An exception ends a process with its code; anything else is an
             // exit of the worker's own.
-            if (verdict.code >= 0xC0000000u) return "DllRegisterServer crashed, exception " + code;
-            return "the registration worker ended with exit code " + std::to_string(verdict.code);
+            if (verdict.code < 0xC0000000u) {
+                return text = "the registration worker ended with exit code " + std::to_string(verdict.code);
+            }
+            text = "DllRegisterServer crashed, exception ";
+            code();
+            return text;
         case WorkerVerdict::Kind::kTimedOut:
-            return "DllRegisterServer did not return within " + std::to_string(kRegistrationLimit.count()) +
-                   " s and was ended";
+            text = "DllRegisterServer did not return within ";
+            text += std::to_string(kRegistrationLimit.count());
+            return text += " s and was ended";
         case WorkerVerdict::Kind::kLost:
-        case WorkerVerdict::Kind::kNoWorker: break;
+        case WorkerVerdict::Kind::kNoWorker: return "the registration worker was gone";
     }
-    return "the registration worker was gone";
+    if (!systemText.empty()) {
+        text += ", ";
+        text += systemText;
+    }
+    return text;
 }
 
 std::string WorkerLostLine(std::string_view answered, std::string_view next, std::uint32_t code, bool toTool) {
-    std::string how = "ended (exit code " + std::to_string(code) + ")";
+    std::string line = "    the registration worker ";
     if (code >= 0xC0000000u) {
-        how = "crashed (exception 0x";
-        AppendHex(how, code, 8, true);
-        how += ")";
+        line += "crashed (exception 0x";
+        AppendHex(line, code, 8, true);
+    } else {
+        line += "ended (exit code ";
+        line += std::to_string(code);
     }
-    const std::string when = answered.empty() ? std::string() : " after its verdict on " + std::string(answered) + " and";
-    return "    the registration worker " + how + when + " before it started on " + std::string(next) + ", so " +
-           std::string(next) + (toTool ? " goes to the registration tool" : " goes to a new worker");
+    line += ")";
+    if (!answered.empty()) {
+        line += " after its verdict on ";
+        line += answered;
+        line += " and";
+    }
+    line += " before it started on ";
+    line += next;
+    line += ", so ";
+    line += next;
+    return line += toTool ? " goes to the registration tool" : " goes to a new worker";
 }
 
 std::string OutcomeLine(std::string_view name, const ComponentOutcome& outcome) {
-    const std::string error = RegistrationErrorLine(name) + ": ";
+    // Built by appending to one string: the line of every outcome starts
+    // with the name or with the registration error line.
+    std::string line(name);
     switch (outcome.outcome) {
-        case Outcome::kRegistered: return std::string(name) + " registered successfully.";
+        case Outcome::kRegistered:
+            line += " registered successfully.";
+            if (!outcome.setAside.empty()) {
+                line += "\r\n    it was in use: programs running now keep the old copy (set aside as ";
+                line += outcome.setAside;
+                line += ") until they end; Windows removes it when it restarts";
+            }
+            return line;
+        case Outcome::kWaitingForRestart:
+            return line += " is in use: it is replaced and registered when Windows restarts.";
         case Outcome::kRegistering:
-            return std::string(name) + std::string(kSuccessSuffix) +
-                   " (the registration tool had not finished)";
+            line += kSuccessSuffix;
+            return line += " (the registration tool had not finished)";
         case Outcome::kCopyFailed:
-            return std::string(name) + ":" + std::string(ErrorDescription(outcome.copyResult));
-        case Outcome::kLaunchFailed: return error + "the registration tool could not be started";
-        case Outcome::kRegistrationFailed:
-            return error + (outcome.reason.empty() ? ExitCodeMeaning(outcome.exitCode) : outcome.reason);
-        case Outcome::kCheckFailed:
-            return error + "the registration reported success, but the check found it " + outcome.reason;
-        case Outcome::kRegistrationTimedOut:
-            if (outcome.inWorker) return error + outcome.reason;
-            return error + "the registration tool did not finish within " +
-                   std::to_string(kRegistrationLimit.count()) + " s and was ended";
+            line += ':';
+            return line += ErrorDescription(outcome.copyResult);
         case Outcome::kNotReached:
-        case Outcome::kSkipped: break;
+        case Outcome::kSkipped: return line += ": not installed, the run ended before it";
+        default: break;
     }
-    return std::string(name) + ": not installed, the run ended before it";
+    line = RegistrationErrorLine(name);
+    line += ": ";
+    switch (outcome.outcome) {
+        case Outcome::kLaunchFailed: return line += "the registration tool could not be started";
+        case Outcome::kRegistrationFailed:
+            return line += outcome.reason.empty() ? ExitCodeMeaning(outcome.exitCode) : outcome.reason;
+        case Outcome::kCheckFailed:
+            line += "the registration reported success, but the check found it ";
+            return line += outcome.reason;
+        default: break;
+    }
+    // Timed out.
+    if (outcome.inWorker) return line += outcome.reason;
+    line += "the registration tool did not finish within ";
+    line += std::to_string(kRegistrationLimit.count());
+    return line += " s and was ended";
 }
 
 bool KeepInstalled(const std::optional<FileVersion>& source,
@@ -154,10 +221,61 @@ std::string Installer::GetSystemDir() {
 void Installer::Prepare() {
     std::copy(kComponentTable.begin(), kComponentTable.end(), state_.dllFiles.begin());
     state_.sysDir = GetSystemDir();
-    if (!state_.sysDir.empty()) platform_.RemoveLeftoverTemporaryFiles(state_.sysDir);
+    if (state_.sysDir.empty()) return;
+    state_.realSysDir = platform_.RealSystemDirectory();
+    while (!state_.realSysDir.empty() && state_.realSysDir.back() == '\\') state_.realSysDir.pop_back();
+    pending_ = platform_.PendingRenames();
+    RemoveLeftovers();
 }
 
-FileResult Installer::PlaceComponent(const std::string& name) {
+std::string Installer::RealPath(std::string_view path) const {
+    return JoinPath(state_.realSysDir, FileNameOf(path));
+}
+
+bool Installer::WaitsForRestart(std::string_view path) const {
+    const std::string real = RealPath(path);
+    for (const PendingRename& rename : pending_) {
+        if (SameText(rename.from, real)) return true;
+    }
+    return false;
+}
+
+void Installer::RemoveLeftovers() {
+    for (const Leftover& left : platform_.LeftoverFiles(state_.sysDir)) {
+        if (!left.setAside.empty()) {
+            // A run killed between its two renames left the component's
+            // place empty: the copy it set aside goes back.
+            const std::string original = JoinPath(state_.sysDir, left.setAside);
+            if (platform_.GetFileVersion(original).result == FileResult::kFileNotFound &&
+                platform_.RenameFile(left.path, original) == FileResult::kOk) {
+                continue;
+            }
+        }
+        if (WaitsForRestart(left.path)) continue;
+        // A copy set aside that a program still has loaded goes at the restart.
+        if (!platform_.RemoveFile(left.path) && !left.setAside.empty() && !state_.realSysDir.empty()) {
+            platform_.ScheduleRename(RealPath(left.path), {});
+        }
+    }
+}
+
+void Installer::CancelEarlierReplacement(int index) {
+    const std::string real = JoinPath(state_.realSysDir, state_.dllFiles[index]);
+    bool cancelled = false;
+    for (const PendingRename& rename : pending_) {
+        // Only this program's own: a temporary copy of an earlier run, which
+        // without it renames to nothing at the restart.
+        const std::string name = FileNameOf(rename.from);
+        if (!SameText(rename.to, real) || !SameText(std::string_view(name).substr(0, kTemporaryPrefix.size()), kTemporaryPrefix)) {
+            continue;
+        }
+        platform_.RemoveFile(JoinPath(state_.sysDir, FileNameOf(rename.from)));
+        cancelled = true;
+    }
+    if (cancelled) platform_.RemoveRunOnce(RunOnceName(state_.dllFiles[index]));
+}
+
+FileResult Installer::PlaceComponent(const std::string& name, int index) {
     // Without a system directory there is nowhere safe to write: joining an
     // empty folder would name the root of the current drive.
     if (state_.sysDir.empty()) return FileResult::kPathNotFound;
@@ -183,8 +301,73 @@ FileResult Installer::PlaceComponent(const std::string& name) {
         return FileResult::kOk;
     }
     // An installed file that cannot be read is left to the copy: it either
-    // replaces it whole or fails with the reason.
-    return platform_.CopyFileTo(source, destination);
+    // replaces it whole or fails with the reason. The copy goes beside it
+    // first and is then renamed into its place: the destination is either
+    // the old file or the whole new one, even after a power cut.
+    const FileMove copy = platform_.CopyToTemporary(source, state_.sysDir);
+    if (copy.result != FileResult::kOk) return copy.result;
+    FileResult placed = platform_.ReplaceFile(copy.path, destination);
+    // Only an installed file can be in use; without one, the folder may not
+    // be written.
+    if (placed == FileResult::kPermissionDenied && options_.replaceInUse && present && index >= 0) {
+        placed = ReplaceInUse(index, copy.path);
+    }
+    if (placed != FileResult::kOk) {
+        platform_.RemoveFile(copy.path);
+        return placed;
+    }
+    if (index >= 0 && state_.outcomes[index].outcome != Outcome::kWaitingForRestart) CancelEarlierReplacement(index);
+    return FileResult::kOk;
+}
+
+FileResult Installer::ReplaceInUse(int index, const std::string& temporary) {
+    // What waits for the restart must name the real folder.
+    if (state_.realSysDir.empty()) return FileResult::kPermissionDenied;
+    const std::string destination = JoinPath(state_.sysDir, state_.dllFiles[index]);
+    for (int attempt = 1;; ++attempt) {
+        const FileMove aside = platform_.SetAside(destination);
+        if (aside.result == FileResult::kOk) return SwapWithAside(index, temporary, aside.path);
+        if (aside.result != FileResult::kPermissionDenied) return FileResult::kPermissionDenied;
+        if (attempt == kInUseAttempts) break;
+        platform_.Pause(kInUsePause);
+        // Held only for a moment, by a scanner: free now.
+        const FileResult placed = platform_.ReplaceFile(temporary, destination);
+        if (placed != FileResult::kPermissionDenied) return placed;
+    }
+    return ReplaceAtRestart(index, temporary);
+}
+
+FileResult Installer::SwapWithAside(int index, const std::string& temporary, const std::string& aside) {
+    // The copy set aside stays mapped by the programs that have it loaded;
+    // Windows deletes it when it restarts. Where that cannot be recorded
+    // (the rights are missing), nothing is changed.
+    const std::string destination = JoinPath(state_.sysDir, state_.dllFiles[index]);
+    FileResult placed = platform_.ScheduleRename(RealPath(aside), {}) ? platform_.ReplaceFile(temporary, destination)
+                                                                     : FileResult::kPermissionDenied;
+    if (placed != FileResult::kOk) {
+        // Should the old copy not go back now, the next run puts it back.
+        platform_.RenameFile(aside, destination);
+        return placed;
+    }
+    state_.outcomes[index].setAside = FileNameOf(aside);
+    return FileResult::kOk;
+}
+
+FileResult Installer::ReplaceAtRestart(int index, const std::string& temporary) {
+    // Held so that it cannot even be renamed: the new copy waits beside it,
+    // and Windows puts it in place when it restarts, before any program can
+    // load the file; the registration tool registers it at the next logon.
+    const std::string& name = state_.dllFiles[index];
+    CancelEarlierReplacement(index);
+    const std::string command = "\"" + JoinPath(state_.realSysDir, kRegistrationTool) + "\" /s \"" +
+                                JoinPath(state_.realSysDir, name) + "\"";
+    if (!platform_.SetRunOnce(RunOnceName(name), command)) return FileResult::kPermissionDenied;
+    if (!platform_.ScheduleRename(RealPath(temporary), JoinPath(state_.realSysDir, name))) {
+        platform_.RemoveRunOnce(RunOnceName(name));
+        return FileResult::kPermissionDenied;
+    }
+    Settle(index, Outcome::kWaitingForRestart);
+    return FileResult::kOk;
 }
 
 int Installer::IndexOf(std::string_view name) const {
@@ -217,14 +400,15 @@ bool Installer::StepFailed(const std::string& name,
 }
 
 bool Installer::CopyToSystem(const std::string& name) {
+    const int index = IndexOf(name);
     FileResult result = FileResult::kAccessError;
     try {
-        result = PlaceComponent(name);
+        result = PlaceComponent(name, index);
     } catch (...) {
         // Reported as an access error, like any other unexpected failure.
     }
     if (result == FileResult::kOk) return true;
-    if (const int index = IndexOf(name); index >= 0) {
+    if (index >= 0) {
         state_.outcomes[index].copyResult = result;
         Settle(index, Outcome::kCopyFailed);
     }
@@ -428,13 +612,16 @@ void Installer::InstallComponents(const std::function<bool()>& stopRequested) {
             return;
         }
         const std::string& name = state_.dllFiles[i];
+        ComponentOutcome& component = state_.outcomes[i];
         bool ok = CopyToSystem(name);
         platform_.DoEvents();
-        if (ok) ok = RegisterComponent(name);
+        // One whose replacement waits for the restart is registered then.
+        if (ok && component.outcome != Outcome::kWaitingForRestart) ok = RegisterComponent(name);
         platform_.DoEvents();
         platform_.SetProgressText(ProgressBar(i + 1));
-        ComponentOutcome& component = state_.outcomes[i];
-        if (ok && component.outcome == Outcome::kRegistrationFailed) {
+        if (ok && component.outcome == Outcome::kWaitingForRestart) {
+            AddLine(i, OutcomeLine(name, component));
+        } else if (ok && component.outcome == Outcome::kRegistrationFailed) {
             // The tool told its verdict while the events were pumped.
             AddLine(i, RegistrationErrorLine(name));
         } else if (ok) {

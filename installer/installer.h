@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "installer/install_state.h"
 #include "platform/platform_services.h"
@@ -22,6 +23,13 @@ inline constexpr std::string_view kRegistrationTool = "regsvr32.exe";
 inline constexpr int kBarLength = 50;
 // How long an unattended run gives each registration.
 inline constexpr std::chrono::seconds kRegistrationLimit{60};
+// How long a file held open so that it cannot even be renamed is tried again,
+// before its replacement waits for the restart: long enough for a virus
+// scanner to let go of it.
+inline constexpr int kInUseAttempts = 8;
+inline constexpr std::chrono::milliseconds kInUsePause{250};
+// The name this program's temporary copies start with, in any folder.
+inline constexpr std::string_view kTemporaryPrefix = "tarnwick-temporary-";
 
 // `folder` and `name` joined by exactly one backslash; none is added when the
 // folder already ends with one (a drive root). Nothing else is changed, so a
@@ -64,9 +72,20 @@ std::string OutcomeLine(std::string_view name, const ComponentOutcome& outcome);
 bool KeepInstalled(const std::optional<FileVersion>& source,
                    const std::optional<FileVersion>& installed);
 
+// Whether anything of the install waits for Windows to restart.
+bool WaitsForRestart(const InstallState& state);
+
+// The file name at the end of `path`.
+std::string FileNameOf(std::string_view path);
+
 struct InstallOptions {
     // Start the registration tool with /s: no pop-up, for runs nobody watches.
     bool silentRegistration = false;
+    // Replace a component that a running program has in use all the same:
+    // set the installed copy aside and put the new one in its place, or,
+    // where it cannot even be renamed, leave its replacement and
+    // registration to the restart. Without it, it fails (Permission denied).
+    bool replaceInUse = false;
     // Hand each installed component to the registration worker, which the
     // caller has started; where the worker cannot take one, the tool
     // registers it, and every one after it.
@@ -88,7 +107,10 @@ public:
     std::string GetSystemDir();
 
     // The start of every run: fills dllFiles with the component table, finds
-    // the system directory, and removes there what interrupted runs left.
+    // the system directory, and tidies there what earlier runs left: a
+    // temporary copy goes, unless it waits for the restart; an installed file
+    // set aside goes back where a killed run left its place empty, and goes
+    // (now, or at the restart if it is still in use) where it does not.
     void Prepare();
 
     // Puts the component `name` from the program's folder into the system
@@ -146,7 +168,22 @@ public:
     void SkipUnreached();
 
 private:
-    FileResult PlaceComponent(const std::string& name);
+    // Puts component `name` (`index` in dllFiles, or -1) in place.
+    FileResult PlaceComponent(const std::string& name, int index);
+    // Component `index` could not replace its installed copy, which is in
+    // use: the new copy at `temporary` goes in by another way, or fails.
+    FileResult ReplaceInUse(int index, const std::string& temporary);
+    FileResult SwapWithAside(int index, const std::string& temporary, const std::string& aside);
+    FileResult ReplaceAtRestart(int index, const std::string& temporary);
+    // An earlier run left component `index`'s replacement to the restart: it
+    // is now replaced by this run, so that one is called off.
+    void CancelEarlierReplacement(int index);
+    void RemoveLeftovers();
+    // Whether a file operation recorded for the restart names the file
+    // `path` in the system directory, as what it moves or deletes.
+    bool WaitsForRestart(std::string_view path) const;
+    // `path`, in the system directory, as the restart names it.
+    std::string RealPath(std::string_view path) const;
     // Hands component `index` to the worker; false when it cannot take it.
     bool HandToWorker(int index);
     // Starts the registration tool on the installed component `name`;
@@ -173,6 +210,7 @@ private:
     InstallState& state_;
     InstallOptions options_;
     bool workerTakes_ = options_.registerInWorker;
+    std::vector<PendingRename> pending_;  // what waited for the restart when the run began
 };
 
 }  // namespace tarnwick

@@ -36,6 +36,26 @@ struct FileVersionQuery {
     std::optional<FileVersion> version;
 };
 
+// A file the platform made or moved: whether it worked, and where it is now.
+struct FileMove {
+    FileResult result = FileResult::kOk;
+    std::string path;  // with kOk: the file's new path
+};
+
+// A file operation recorded for Windows to carry out at its next start (a
+// pending rename), as recorded: full paths.
+struct PendingRename {
+    std::string from;
+    std::string to;  // empty: `from` is deleted then
+};
+
+// A file that an earlier run of this program left in a folder and that no run
+// still going is using: a temporary copy, or an installed file it set aside.
+struct Leftover {
+    std::string path;
+    std::string setAside;  // for a file set aside, the name it had; empty for a temporary copy
+};
+
 // A program started by StartProgram; kNoProgram for none.
 using ProgramId = std::uint32_t;
 inline constexpr ProgramId kNoProgram = 0;
@@ -160,10 +180,25 @@ public:
     // is ended. For a program that is not (or no longer) kept: not finished.
     virtual ProgramEnd FinishProgram(ProgramId id, std::chrono::milliseconds limit) = 0;
 
-    // Copies the whole of `source` to `destination`, replacing an existing
-    // file. Never leaves a partial destination: on failure the destination is
-    // as it was, and nothing else is left behind.
-    virtual FileResult CopyFileTo(const std::string& source, const std::string& destination) = 0;
+    // Copies the whole of `source` into a new temporary file of this run in
+    // `folder`, on the disk, writable and without the download mark, ready to
+    // be renamed into place. On failure nothing is left behind.
+    virtual FileMove CopyToTemporary(const std::string& source, const std::string& folder) = 0;
+    // Renames `from` to `to`, replacing a file there (a read-only one too).
+    // On failure both are as they were; kPermissionDenied where the file at
+    // `to` is in use (or may not be written).
+    virtual FileResult ReplaceFile(const std::string& from, const std::string& to) = 0;
+    // Renames the installed file `path` to a new name of this run in its
+    // folder, a name that says it is a file set aside. Windows lets a DLL a
+    // program has loaded be renamed, though not replaced.
+    virtual FileMove SetAside(const std::string& path) = 0;
+    // Renames `from` to `to`, where no file is.
+    virtual FileResult RenameFile(const std::string& from, const std::string& to) = 0;
+    // Removes the file at `path`, read-only or not. False when it is still
+    // there.
+    virtual bool RemoveFile(const std::string& path) = 0;
+    // Waits for `time`: a file a virus scanner has open is let go soon.
+    virtual void Pause(std::chrono::milliseconds time) = 0;
 
     // Whether `path` exists and could be read, and its file version if it has
     // a version resource.
@@ -174,10 +209,10 @@ public:
     // cannot be asked.
     virtual bool IsProtectedFile(const std::string& path) = 0;
 
-    // Removes from `folder` the temporary files that earlier, interrupted runs
-    // of this program left there, and nothing else: no other program's file
-    // and no file a run still going is writing.
-    virtual void RemoveLeftoverTemporaryFiles(const std::string& folder) = 0;
+    // What runs of this program that have ended left in `folder` (killed, or
+    // waiting for the restart): nothing of another program's, nothing a run
+    // still going is using, in any session.
+    virtual std::vector<Leftover> LeftoverFiles(const std::string& folder) = 0;
 
     // The folder that holds the running program, with no trailing backslash
     // except at a drive root (C:\).
@@ -195,6 +230,27 @@ public:
     // window, and returns when dismissed.
     virtual void ShowMessage(const std::string& text, MessageBoxStyle style,
                              const std::string& title) = 0;
+
+    // --- What waits for the restart of Windows (unattended runs) -------------
+    // Windows carries out what waits for its restart from a 64-bit process
+    // on 64-bit Windows, which is not redirected to the 32-bit system files:
+    // each path recorded names their real folder.
+
+    // The real folder of the 32-bit system files: on 64-bit Windows the one
+    // the system directory is redirected to (SysWOW64), elsewhere the system
+    // directory itself. Empty when unknown.
+    virtual std::string RealSystemDirectory() = 0;
+    // Records that `from` is renamed to `to`, replacing a file there, when
+    // Windows next starts; with `to` empty, that `from` is deleted then.
+    // False when it cannot be recorded (the rights to it are missing).
+    virtual bool ScheduleRename(const std::string& from, const std::string& to) = 0;
+    // Every file operation recorded for the next start of Windows.
+    virtual std::vector<PendingRename> PendingRenames() = 0;
+    // Records the command line `command` under `name` for Windows to run once
+    // at the next logon (RunOnce); false when it cannot. RemoveRunOnce takes
+    // it back.
+    virtual bool SetRunOnce(const std::string& name, const std::string& command) = 0;
+    virtual void RemoveRunOnce(const std::string& name) = 0;
 
     // --- The registration worker (unattended runs) --------------------------
     // A second process of this program that registers the files it is handed,

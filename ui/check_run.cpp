@@ -2,6 +2,7 @@
 #include "ui/check_run.h"
 
 #include "installer/installer.h"
+#include "ui/command_line.h"
 #include "ui/texts.h"
 
 namespace tarnwick {
@@ -25,6 +26,7 @@ int RunCheck(PlatformServices& platform, bool quiet) {
         text += lines;
     };
     bool allOk = false;
+    bool othersWaiting = true;  // every one not ok waits for the restart
     try {
         InstallState state;
         Installer installer(platform, state);
@@ -34,6 +36,8 @@ int RunCheck(PlatformServices& platform, bool quiet) {
         Checker checker(platform, sysDir);
         for (const ComponentCheck& check : WriteCheck(checker, report)) {
             allOk = allOk && check.verdict == ComponentCheck::Verdict::kOk;
+            othersWaiting = othersWaiting && (check.verdict == ComponentCheck::Verdict::kOk ||
+                                              check.verdict == ComponentCheck::Verdict::kWaiting);
         }
     } catch (...) {
         // Only running out of memory gets here.
@@ -41,7 +45,7 @@ int RunCheck(PlatformServices& platform, bool quiet) {
             report(std::string(kOutOfMemoryText) + "\r\n");
         } catch (...) {
         }
-        allOk = false;
+        allOk = othersWaiting = false;
     }
     if (!quiet) {
         try {
@@ -50,7 +54,7 @@ int RunCheck(PlatformServices& platform, bool quiet) {
         } catch (...) {
         }
     }
-    return allOk ? 0 : 1;
+    return allOk ? 0 : othersWaiting ? kExitRestart : 1;
 }
 
 }  // namespace tarnwick

@@ -17,7 +17,8 @@ std::array<ComponentCheck, kComponentCount> WriteCheck(Checker& checker,
                                                        const std::function<void(const std::string&)>& report);
 
 // /check: the report to the log, standard output and, unless `quiet`, a box.
-// Installs and changes nothing. Returns the exit code: 0 all nine ok, 1 not.
+// Installs and changes nothing. Returns the exit code: 0 all nine ok, 3010
+// when those not ok only wait for Windows to restart, 1 otherwise.
 int RunCheck(PlatformServices& platform, bool quiet);
 
 }  // namespace tarnwick

@@ -45,5 +45,8 @@ std::optional<int> RunCommandLine(PlatformServices& platform, const CommandLine&
 
 // Exit codes besides 0 (success) and 1 (a component failed).
 inline constexpr int kExitUsage = 2;
+// Success, but Windows must restart for all of it to take effect: what
+// deployment tools know as "success, restart required".
+inline constexpr int kExitRestart = 3010;
 
 }  // namespace tarnwick

@@ -25,6 +25,8 @@ inline constexpr std::string_view kProgramTitle = "Tarnwick";
 inline constexpr std::string_view kCheckTitle = "Tarnwick check";
 // The heading of the check's lines in an unattended install's report.
 inline constexpr std::string_view kCheckAfterInstall = "Check after install:";
+// The last line of an unattended install that Windows finishes at its restart.
+inline constexpr std::string_view kRestartText = "Restart Windows to finish the install (exit code 3010).";
 inline constexpr std::string_view kCannotStartText =
     "Tarnwick could not show its window, so it stopped. Components it had not come to were not "
     "installed. Close other programs and run it again.";

@@ -6,6 +6,7 @@
 #include "check/dependencies.h"
 #include "installer/installer.h"
 #include "ui/check_run.h"
+#include "ui/command_line.h"
 #include "ui/texts.h"
 
 namespace tarnwick {
@@ -88,6 +89,7 @@ int RunUnattended(PlatformServices& platform) {
     };
 
     InstallState state;
+    bool checkWaits = false;  // the check after install found a component waiting for the restart
     // Before anything else, so that the worker's start overlaps the copies.
     // Its copy goes into the system directory: a worker started from the
     // program's own folder (often Downloads) would look there first for the
@@ -100,7 +102,10 @@ int RunUnattended(PlatformServices& platform) {
         // The registration tool registers them, as in the window.
     }
     Installer installer(platform, state,
-                        {.silentRegistration = true, .registerInWorker = worker, .explainNotLoaded = MissingDllReason});
+                        {.silentRegistration = true,
+                         .replaceInUse = true,
+                         .registerInWorker = worker,
+                         .explainNotLoaded = MissingDllReason});
     Workers workers{platform, installer, state, report};
     try {
         installer.Prepare();
@@ -134,7 +139,12 @@ int RunUnattended(PlatformServices& platform) {
         report(std::string(kCheckAfterInstall) + "\r\n");
         const auto checks = WriteCheck(checker, report);
         for (int i = 0; i < kComponentCount; ++i) {
-            if (checks[i].verdict != ComponentCheck::Verdict::kOk) installer.CheckFailed(i, checks[i].finding);
+            // Waiting for the restart is not a failure: Windows finishes it.
+            if (checks[i].verdict == ComponentCheck::Verdict::kWaiting) {
+                checkWaits = true;
+            } else if (checks[i].verdict != ComponentCheck::Verdict::kOk) {
+                installer.CheckFailed(i, checks[i].finding);
+            }
         }
     } catch (...) {
         // Only running out of memory gets here: whatever was not finished failed.
@@ -146,8 +156,13 @@ int RunUnattended(PlatformServices& platform) {
         state.anyErrors = true;
     }
     EndWorker(platform);
-    if (state.anyErrors) report(FailureReport(state.dllFailed) + "\r\n");
-    return state.anyErrors ? 1 : 0;
+    if (state.anyErrors) {
+        report(FailureReport(state.dllFailed) + "\r\n");
+        return 1;
+    }
+    if (!checkWaits && !WaitsForRestart(state)) return 0;
+    report(std::string(kRestartText) + "\r\n");
+    return kExitRestart;
 }
 
 }  // namespace tarnwick

@@ -9,7 +9,8 @@ namespace tarnwick {
 
 // Installs the nine components and reports each final result in table order,
 // to the log if one was created and to standard output. Returns the exit
-// code: 0 all installed and registered, 1 any failed.
+// code: 0 all installed and registered, 1 any failed, 3010 none failed but
+// something waits for Windows to restart.
 int RunUnattended(PlatformServices& platform);
 
 }  // namespace tarnwick

@@ -26,6 +26,7 @@
 
 #include <array>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -75,14 +76,19 @@ bool WriteAll(HANDLE pipe, const void* data, DWORD size) {
     return Whole(pipe, static_cast<const char*>(data), size, ::WriteFile);
 }
 
-std::wstring Hex(HANDLE handle) {
+// The handles as the switch's value gives them: hex, joined by dots.
+std::wstring HandleList(std::initializer_list<HANDLE> handles) {
     static constexpr wchar_t kDigits[] = L"0123456789abcdef";
-    auto value = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(handle));
     std::wstring text;
-    do {
-        text.insert(text.begin(), kDigits[value & 0xF]);
-        value >>= 4;
-    } while (value != 0);
+    for (const HANDLE handle : handles) {
+        if (!text.empty()) text += L'.';
+        auto value = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(handle));
+        const std::size_t at = text.size();
+        do {
+            text.insert(text.begin() + static_cast<std::ptrdiff_t>(at), kDigits[value & 0xF]);
+            value >>= 4;
+        } while (value != 0);
+    }
     return text;
 }
 
@@ -187,7 +193,7 @@ bool WindowsPlatform::StartWorker(const std::string& folder) {
             program.assign(path, length);
         }
         DWORD error = ERROR_SUCCESS;
-        workerCopy_ = CopyToTemporary(program, folder, error);
+        workerCopy_ = win::CopyToTemporary(program, folder, error);
         if (workerCopy_.empty()) return false;
     }
 
@@ -216,9 +222,9 @@ bool WindowsPlatform::StartWorker(const std::string& folder) {
         return false;
     }
 
-    std::wstring commandLine = L"\"" + workerCopy_ + L"\" /registration-worker=" + Hex(workerRequests.get()) +
-                               L"." + Hex(workerVerdicts.get()) + L"." + Hex(worker.requestReady.get()) +
-                               L"." + Hex(worker.verdictReady.get()) + L"." + Hex(parent);
+    std::wstring commandLine = L"\"" + workerCopy_ + L"\" /registration-worker=" +
+                               HandleList({workerRequests.get(), workerVerdicts.get(), worker.requestReady.get(),
+                                           worker.verdictReady.get(), parent});
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     // No busy cursor, and no standard handles: this run's output (a log the

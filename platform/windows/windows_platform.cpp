@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "installer/ascii.h"
+#include "installer/installer.h"
 #include "platform/windows/dll_search.h"
 #include "platform/windows/main_window.h"
 #include "platform/windows/message_loop.h"
@@ -28,16 +29,18 @@ std::wstring ParentFolder(const std::wstring& path) {
 
 // --- Temporary files ---------------------------------------------------------
 // Each run names its temporary files after itself, tarnwick-temporary-RUN-N.tmp,
-// and from its first copy on holds a mutex named Global\tarnwick-run-RUN: the
-// system destroys it with the process, however that ends. A file whose run has
-// no mutex any more is a leftover of a run that was killed or lost its power;
-// one whose run still has it is being written. RUN is the process id and the
-// time the process started (8 and 16 hex digits), which no other process on
-// the machine shares, even after a restart. Global: a run in another session
-// writes into the same system directory.
+// and an installed file in use that it sets aside tarnwick-replaced-RUN-N.NAME
+// (NAME the file's own name); from its first copy on it holds a mutex named
+// Global\tarnwick-run-RUN: the system destroys it with the process, however
+// that ends. A file whose run has no mutex any more was left by a run that was
+// killed or lost its power, or that left it for the restart; one whose run
+// still has it is in use. RUN is the process id and the time the process
+// started (8 and 16 hex digits), which no other process on the machine shares,
+// even after a restart. Global: a run in another session writes into the same
+// system directory.
 
-constexpr std::string_view kTemporaryPrefix = "tarnwick-temporary-";
 constexpr std::string_view kTemporarySuffix = ".tmp";
+constexpr std::string_view kSetAsidePrefix = "tarnwick-replaced-";
 constexpr std::string_view kRunMarkPrefix = "Global\\tarnwick-run-";
 constexpr std::size_t kRunLength = 8 + 1 + 16;
 
@@ -60,25 +63,40 @@ bool MarkThisRun() {
     return mark != nullptr;
 }
 
-// The run that wrote the temporary file `name`, in lower case as it names its
-// mutex; empty when `name` is not one of this program's temporary files.
-std::string RunOfTemporary(std::string_view fileName) {
-    const std::string name = AsciiLower(fileName);
-    const std::size_t counterAt = kTemporaryPrefix.size() + kRunLength + 1;
-    if (!name.starts_with(kTemporaryPrefix) || !name.ends_with(kTemporarySuffix) ||
-        name.size() <= counterAt + kTemporarySuffix.size() || name[counterAt - 1] != '-') {
-        return {};
-    }
-    const std::string run = name.substr(kTemporaryPrefix.size(), kRunLength);
-    for (std::size_t i = 0; i < run.size(); ++i) {
-        const char c = run[i];
+// A new name of this run in `folder`: PREFIX, RUN, "-", a number no earlier
+// name of the run had, and `suffix`.
+std::string NewName(const std::string& folder, std::string_view prefix, std::string_view suffix) {
+    static std::uint32_t last = 0;
+    std::string under = folder;
+    if (!under.ends_with('\\')) under += '\\';
+    return under + std::string(prefix) + ThisRun() + "-" + std::to_string(++last) + std::string(suffix);
+}
+
+// The run that named the file `name` in lower case (PREFIX RUN-N and the
+// rest: ".tmp" for a temporary copy, "." and the file's own name for one set
+// aside), as it names its mutex, and the name it had for one set aside; an
+// empty run when it is none of this program's files.
+struct Named {
+    std::string run;
+    std::string setAside;
+};
+Named RunOf(const std::string& name) {
+    const bool temporary = name.starts_with(kTemporaryPrefix);
+    const std::size_t start = (temporary ? kTemporaryPrefix : kSetAsidePrefix).size();
+    if (!temporary && !name.starts_with(kSetAsidePrefix)) return {};
+    // RUN is 8 hex digits, "-", 16 hex digits; then "-" and N's digits.
+    std::size_t at = start;
+    for (; at < name.size() && at < start + kRunLength; ++at) {
+        const char c = name[at];
         const bool hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
-        if (i == 8 ? c != '-' : !hex) return {};
+        if (at == start + 8 ? c != '-' : !hex) return {};
     }
-    for (std::size_t i = counterAt; i < name.size() - kTemporarySuffix.size(); ++i) {
-        if (name[i] < '0' || name[i] > '9') return {};
-    }
-    return run;
+    const std::size_t digits = ++at;
+    if (digits > name.size() || name[digits - 1] != '-') return {};
+    while (at < name.size() && name[at] >= '0' && name[at] <= '9') ++at;
+    const std::string rest = name.substr(at);
+    if (at == digits || (temporary ? rest != kTemporarySuffix : rest.size() < 2 || rest[0] != '.')) return {};
+    return {name.substr(start, kRunLength), temporary ? std::string() : rest.substr(1)};
 }
 
 // Whether the run `run` has ended: its mutex is gone. A mutex that is there
@@ -158,14 +176,10 @@ std::wstring CopyToTemporary(const std::wstring& from, const std::string& folder
     }
     // The name is taken only if free; one left by an earlier copy of this run
     // that could not be removed is passed over.
-    std::string under = folder;
-    if (!under.ends_with('\\')) under += '\\';
-    static std::uint32_t lastTemporary = 0;
     std::wstring temporary;
     error = ERROR_FILE_EXISTS;
     for (int attempt = 0; attempt < 100 && error == ERROR_FILE_EXISTS; ++attempt) {
-        temporary = FileSystemPath(under + std::string(kTemporaryPrefix) + ThisRun() + "-" +
-                                   std::to_string(++lastTemporary) + std::string(kTemporarySuffix));
+        temporary = FileSystemPath(NewName(folder, kTemporaryPrefix, kTemporarySuffix));
         error = ::CopyFileW(from.c_str(), temporary.c_str(), TRUE) ? ERROR_SUCCESS : ::GetLastError();
         if (error == ERROR_ALREADY_EXISTS) error = ERROR_FILE_EXISTS;
     }
@@ -178,27 +192,51 @@ std::wstring CopyToTemporary(const std::wstring& from, const std::string& folder
     return temporary;
 }
 
-FileResult WindowsPlatform::CopyFileTo(const std::string& source, const std::string& destination) {
-    const std::wstring to = FileSystemPath(destination);
-    // Copy beside the destination first, then put the copy in its place with
-    // a rename: the destination is either the old file or the whole new one.
+FileMove WindowsPlatform::CopyToTemporary(const std::string& source, const std::string& folder) {
     DWORD error = ERROR_SUCCESS;
-    const std::wstring temporary =
-        CopyToTemporary(FileSystemPath(source), destination.substr(0, destination.find_last_of('\\') + 1), error);
-    if (temporary.empty()) return FailureFromError(error);
+    const std::wstring temporary = win::CopyToTemporary(FileSystemPath(source), folder, error);
+    if (temporary.empty()) return {FailureFromError(error), {}};
+    return {FileResult::kOk, Narrow(temporary.starts_with(L"\\\\?\\") ? temporary.substr(4) : temporary)};
+}
+
+FileResult WindowsPlatform::ReplaceFile(const std::string& from, const std::string& to) {
+    const std::wstring destination = FileSystemPath(to);
     // An installed file left read-only by another installer would refuse the
     // rename.
-    const DWORD installed = ::GetFileAttributesW(to.c_str());
+    const DWORD installed = ::GetFileAttributesW(destination.c_str());
     const bool readOnly = installed != INVALID_FILE_ATTRIBUTES && (installed & FILE_ATTRIBUTE_READONLY);
-    if (readOnly) ::SetFileAttributesW(to.c_str(), installed & ~FILE_ATTRIBUTE_READONLY);
-    if (!::MoveFileExW(temporary.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        error = ::GetLastError();
-        if (readOnly) ::SetFileAttributesW(to.c_str(), installed);
-        DeleteFileAnyway(temporary);
-        return FailureFromError(error);
+    if (readOnly) ::SetFileAttributesW(destination.c_str(), installed & ~FILE_ATTRIBUTE_READONLY);
+    if (::MoveFileExW(FileSystemPath(from).c_str(), destination.c_str(),
+                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        return FileResult::kOk;
     }
-    return FileResult::kOk;
+    const DWORD error = ::GetLastError();
+    if (readOnly) ::SetFileAttributesW(destination.c_str(), installed);
+    return FailureFromError(error);
 }
+
+FileMove WindowsPlatform::SetAside(const std::string& path) {
+    const std::size_t slash = path.find_last_of('\\');
+    if (slash == std::string::npos || !MarkThisRun()) return {FileResult::kAccessError, {}};
+    const std::string aside = NewName(path.substr(0, slash), kSetAsidePrefix, "." + path.substr(slash + 1));
+    const FileResult moved = RenameFile(path, aside);
+    return {moved, moved == FileResult::kOk ? aside : std::string()};
+}
+
+FileResult WindowsPlatform::RenameFile(const std::string& from, const std::string& to) {
+    if (::MoveFileExW(FileSystemPath(from).c_str(), FileSystemPath(to).c_str(), MOVEFILE_WRITE_THROUGH)) {
+        return FileResult::kOk;
+    }
+    return FailureFromError(::GetLastError());
+}
+
+bool WindowsPlatform::RemoveFile(const std::string& path) {
+    const std::wstring file = FileSystemPath(path);
+    DeleteFileAnyway(file);
+    return ::GetFileAttributesW(file.c_str()) == INVALID_FILE_ATTRIBUTES;
+}
+
+void WindowsPlatform::Pause(std::chrono::milliseconds time) { ::Sleep(static_cast<DWORD>(time.count())); }
 
 bool IsProtectedBy(SfcIsFileProtectedFunction isProtected, const std::string& path) {
     // Not a file function: the plain path. Any non-zero answer is a yes.
@@ -215,23 +253,24 @@ bool WindowsPlatform::IsProtectedFile(const std::string& path) {
     return IsProtectedBy(Lookup<SfcIsFileProtectedFunction>(sfc_.get(), "SfcIsFileProtected"), path);
 }
 
-void WindowsPlatform::RemoveLeftoverTemporaryFiles(const std::string& folder) {
+std::vector<Leftover> WindowsPlatform::LeftoverFiles(const std::string& folder) {
+    std::vector<Leftover> left;
     std::string under = folder;
     if (!under.ends_with('\\')) under += '\\';
     WIN32_FIND_DATAW found;
-    const std::wstring pattern =
-        FileSystemPath(under + std::string(kTemporaryPrefix) + "*" + std::string(kTemporarySuffix));
-    const HANDLE search = ::FindFirstFileW(pattern.c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return;
+    const HANDLE search = ::FindFirstFileW(FileSystemPath(under + "tarnwick-*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return left;
     const UniqueFind searching(search);
     do {
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
         const std::string name = Narrow(found.cFileName);
-        const std::string run = RunOfTemporary(name);
-        // What cannot be removed now (a scanner has it open) is tried again
-        // by the next run.
-        if (!run.empty() && RunEnded(run)) DeleteFileAnyway(FileSystemPath(under + name));
+        Named named = RunOf(AsciiLower(name));
+        if (named.run.empty() || !RunEnded(named.run)) continue;
+        // The name it had, as it was spelled.
+        if (!named.setAside.empty()) named.setAside = name.substr(name.size() - named.setAside.size());
+        left.push_back({under + name, std::move(named.setAside)});
     } while (::FindNextFileW(search, &found));
+    return left;
 }
 
 std::string WindowsPlatform::AppFolder() {

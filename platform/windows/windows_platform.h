@@ -29,7 +29,7 @@ void DeleteFileAnyway(const std::wstring& path);
 // Copies `from` to a new temporary file of this run in `folder`, ready to be
 // renamed into place: writable, without the download mark, on the disk. Its
 // path, or empty with `error` set. A run that is killed leaves at most its
-// own, which a later run's RemoveLeftoverTemporaryFiles removes.
+// own, which a later run finds among its LeftoverFiles.
 std::wstring CopyToTemporary(const std::wstring& from, const std::string& folder, DWORD& error);
 
 // SfcIsFileProtected, as found in sfc.dll.
@@ -70,10 +70,20 @@ public:
     std::string SystemDirectory() override;
     ProgramId StartProgram(const ProgramLaunch& launch) override;
     ProgramEnd FinishProgram(ProgramId id, std::chrono::milliseconds limit) override;
-    FileResult CopyFileTo(const std::string& source, const std::string& destination) override;
+    FileMove CopyToTemporary(const std::string& source, const std::string& folder) override;
+    FileResult ReplaceFile(const std::string& from, const std::string& to) override;
+    FileMove SetAside(const std::string& path) override;
+    FileResult RenameFile(const std::string& from, const std::string& to) override;
+    bool RemoveFile(const std::string& path) override;
+    void Pause(std::chrono::milliseconds time) override;
     FileVersionQuery GetFileVersion(const std::string& path) override;
     bool IsProtectedFile(const std::string& path) override;
-    void RemoveLeftoverTemporaryFiles(const std::string& folder) override;
+    std::vector<Leftover> LeftoverFiles(const std::string& folder) override;
+    std::string RealSystemDirectory() override;
+    bool ScheduleRename(const std::string& from, const std::string& to) override;
+    std::vector<PendingRename> PendingRenames() override;
+    bool SetRunOnce(const std::string& name, const std::string& command) override;
+    void RemoveRunOnce(const std::string& name) override;
     std::string AppFolder() override;
     AppVersion AppVersionNumbers() override;
     void DoEvents() override;

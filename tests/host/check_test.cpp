@@ -313,7 +313,7 @@ TEST_F(CheckTest, TheCheckRunChangesNothingAndEndsWithItsCode) {
     EXPECT_TRUE(platform.standardOutput.ends_with("HHCTRL.OCX: ok, version 1.0.0.0\r\n9 of 9 components are ok.\r\n"));
     EXPECT_EQ(platform.log, platform.standardOutput);
     EXPECT_TRUE(platform.messages.empty());
-    for (const char* change : {"copy ", "start ", "worker ", "clean ", "show"}) {
+    for (const char* change : {"copy ", "move ", "aside ", "rename ", "remove ", "schedule ", "runonce ", "start ", "worker ", "show"}) {
         EXPECT_EQ(platform.Count(change), 0) << change;
     }
 

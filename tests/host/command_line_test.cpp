@@ -271,7 +271,7 @@ TEST_F(CommandLineRunTest, UnattendedCleansUpAndKeepsProtectedFiles) {
     EXPECT_EQ(Run({"/S"}), 0);
     EXPECT_EQ(platform.files[platform.Installed("SCRRUN.DLL")].content, "system's own");
     EXPECT_EQ(platform.Count("start C:\\WINDOWS\\system32\\regsvr32.exe /s SCRRUN.DLL"), 1);
-    EXPECT_LT(platform.IndexOf("clean C:\\WINDOWS\\system32"), platform.IndexOf("copy "));
+    EXPECT_LT(platform.IndexOf("leftovers C:\\WINDOWS\\system32"), platform.IndexOf("copy "));
 }
 
 TEST_F(CommandLineRunTest, UnattendedOutOfMemorySaysSoAndFailsWithoutABox) {

@@ -44,7 +44,22 @@ public:
     AppVersion version{1, 0, 0};
     std::set<std::string> folders;
     std::map<std::string, File> files;
-    std::map<std::string, FileResult> copyFailures;   // destination -> forced result
+    std::map<std::string, FileResult> copyFailures;   // destination -> forced result of putting the copy there
+    // Files a running program has in use: loaded (it may be renamed, not
+    // replaced) or held open without sharing (neither). The files held are
+    // let go during the heldFor-th pause. A file in use cannot be removed.
+    enum class Use { kLoaded, kHeld };
+    std::map<std::string, Use> inUse;
+    int heldFor = 1000;
+    // Steps that fail although they would work: "move DEST", "aside PATH",
+    // "rename DEST".
+    std::set<std::string> stepFailures;
+    // What waits for the restart, and whether it may be recorded.
+    std::string realSystemDirectory = "C:\\WINDOWS\\SysWOW64";
+    std::vector<PendingRename> pending;
+    std::map<std::string, std::string> runOnce;
+    bool mayRecordForRestart = true;
+    std::vector<Leftover> leftovers;  // what LeftoverFiles finds
     std::map<std::string, FileResult> probeFailures;  // path -> forced version query result
     bool launchSucceeds = true;
     std::set<std::string> protectedFiles;
@@ -272,20 +287,81 @@ public:
         registry[{hive, Lower("CLSID\\" + clsid + "\\InprocServer32")}] = {RegistryString::Kind::kString, path};
     }
 
-    FileResult CopyFileTo(const std::string& source, const std::string& destination) override {
-        Record("copy " + source + " -> " + destination);
-        if (auto forced = copyFailures.find(destination); forced != copyFailures.end()) {
-            return forced->second;
-        }
-        if (FileResult found = Find(source); found != FileResult::kOk) return found;
-        if (!folders.contains(Parent(destination))) return FileResult::kPathNotFound;
-        files[destination] = files[source];
+    FileMove CopyToTemporary(const std::string& source, const std::string& folder) override {
+        const std::string temporary = folder + "\\tarnwick-temporary-" + std::to_string(++lastTemporary) + ".tmp";
+        Record("copy " + source + " -> " + temporary);
+        if (FileResult found = Find(source); found != FileResult::kOk) return {found, {}};
+        if (!folders.contains(folder)) return {FileResult::kPathNotFound, {}};
+        files[temporary] = files[source];
+        const std::string name = source.substr(source.rfind('\\') + 1);
         if (const auto library = typeLibraries.find(source); library != typeLibraries.end()) {
-            typeLibraries[destination] = library->second;
+            typeLibraries[temporary] = library->second;
         } else if (serversRegister) {
-            typeLibraries[destination] = SampleLibrary(destination.substr(destination.rfind('\\') + 1));
+            typeLibraries[temporary] = SampleLibrary(name);
         }
-        return FileResult::kOk;
+        return {FileResult::kOk, temporary};
+    }
+    FileResult ReplaceFile(const std::string& from, const std::string& to) override {
+        Record("move " + from + " -> " + to);
+        if (auto forced = copyFailures.find(to); forced != copyFailures.end()) return forced->second;
+        if (InUse(to) || stepFailures.contains("move " + to)) return FileResult::kPermissionDenied;
+        return Move(from, to);
+    }
+    FileMove SetAside(const std::string& path) override {
+        const std::string aside =
+            Parent(path) + "\\tarnwick-replaced-" + std::to_string(++lastTemporary) + "." + path.substr(path.rfind('\\') + 1);
+        Record("aside " + path + " -> " + aside);
+        const auto use = inUse.find(path);
+        if ((use != inUse.end() && use->second == Use::kHeld && InUse(path)) || stepFailures.contains("aside " + path)) {
+            return {FileResult::kPermissionDenied, {}};
+        }
+        const FileResult moved = Move(path, aside);
+        if (moved != FileResult::kOk) return {moved, {}};
+        // The program that has it loaded keeps the copy under its new name.
+        if (const auto loaded = inUse.find(path); loaded != inUse.end()) {
+            inUse[aside] = loaded->second;
+            inUse.erase(path);
+        }
+        return {FileResult::kOk, aside};
+    }
+    FileResult RenameFile(const std::string& from, const std::string& to) override {
+        Record("rename " + from + " -> " + to);
+        if (files.contains(to) || stepFailures.contains("rename " + to)) return FileResult::kAccessError;
+        return Move(from, to);
+    }
+    bool RemoveFile(const std::string& path) override {
+        Record("remove " + path);
+        if (InUse(path)) return false;
+        files.erase(path);
+        typeLibraries.erase(path);
+        return true;
+    }
+    void Pause(std::chrono::milliseconds time) override {
+        Record("pause " + std::to_string(time.count()));
+        if (--heldFor > 0) return;
+        std::erase_if(inUse, [](const auto& use) { return use.second == Use::kHeld; });
+    }
+    std::vector<Leftover> LeftoverFiles(const std::string& folder) override {
+        Record("leftovers " + folder);
+        return leftovers;
+    }
+    std::string RealSystemDirectory() override { return realSystemDirectory; }
+    bool ScheduleRename(const std::string& from, const std::string& to) override {
+        Record("schedule " + from + " -> " + to);
+        if (!mayRecordForRestart) return false;
+        pending.push_back({from, to});
+        return true;
+    }
+    std::vector<PendingRename> PendingRenames() override { return pending; }
+    bool SetRunOnce(const std::string& name, const std::string& command) override {
+        Record("runonce " + name + " = " + command);
+        if (!mayRecordForRestart) return false;
+        runOnce[name] = command;
+        return true;
+    }
+    void RemoveRunOnce(const std::string& name) override {
+        Record("runonce remove " + name);
+        runOnce.erase(name);
     }
 
     FileVersionQuery GetFileVersion(const std::string& path) override {
@@ -301,10 +377,6 @@ public:
     bool IsProtectedFile(const std::string& path) override {
         Record("protected? " + path);
         return protectedFiles.contains(path);
-    }
-
-    void RemoveLeftoverTemporaryFiles(const std::string& folder) override {
-        Record("clean " + folder);
     }
 
     std::string AppFolder() override { return appFolder; }
@@ -406,6 +478,21 @@ private:
         const auto slash = path.rfind('\\');
         return slash == std::string::npos ? std::string() : path.substr(0, slash);
     }
+    bool InUse(const std::string& path) const { return inUse.contains(path); }
+    // Moves the file (and its type library) from `from` to `to`.
+    FileResult Move(const std::string& from, const std::string& to) {
+        if (FileResult found = Find(from); found != FileResult::kOk) return found;
+        if (!folders.contains(Parent(to))) return FileResult::kPathNotFound;
+        files[to] = files[from];
+        files.erase(from);
+        if (const auto library = typeLibraries.find(from); library != typeLibraries.end()) {
+            typeLibraries[to] = library->second;
+            typeLibraries.erase(from);
+        }
+        return FileResult::kOk;
+    }
+    int lastTemporary = 0;
+
     FileResult Find(const std::string& path) const {
         if (!folders.contains(Parent(path))) return FileResult::kPathNotFound;
         return files.contains(path) ? FileResult::kOk : FileResult::kFileNotFound;

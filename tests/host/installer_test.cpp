@@ -167,7 +167,7 @@ TEST_F(InstallerTest, ComponentsComeFromTheProgramsFolderWhereverItIs) {
         Installer i(fresh, s);
         s.sysDir = i.GetSystemDir();
         EXPECT_TRUE(i.CopyToSystem("SCRRUN.DLL")) << folder;
-        EXPECT_EQ(fresh.IndexOf("copy " + JoinPath(folder, "SCRRUN.DLL") + " -> C:\\WINDOWS\\system32\\SCRRUN.DLL"),
+        EXPECT_EQ(fresh.IndexOf("copy " + JoinPath(folder, "SCRRUN.DLL") + " -> C:\\WINDOWS\\system32\\tarnwick-"),
                   fresh.IndexOf("copy ")) << folder;
         EXPECT_EQ(fresh.files[fresh.Installed("SCRRUN.DLL")].content, "root");
     }
@@ -287,7 +287,7 @@ TEST_F(InstallerTest, AProtectedFileMissingFromTheProgramsFolderIsStillAFailure)
 
 class ThrowingPlatform : public FakePlatform {
 public:
-    FileResult CopyFileTo(const std::string&, const std::string&) override {
+    FileMove CopyToTemporary(const std::string&, const std::string&) override {
         throw std::runtime_error("copy");
     }
     ProgramId StartProgram(const ProgramLaunch&) override {

@@ -175,7 +175,7 @@ TEST_P(LoadFailureTest, LeavesAVisibleWayOutAndAFailure) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EachStep, LoadFailureTest,
-                         ::testing::Values("bar 0", "sysdir", "clean", "note", "appversion",
+                         ::testing::Values("bar 0", "sysdir", "leftovers", "note", "appversion",
                                            "caption", "show", "events", "bar 6"));
 
 TEST(LoadFailureTest, AWindowThatCannotBeShownEndsWithAnErrorBox) {

@@ -46,7 +46,7 @@ TEST_F(WorkerRunTest, OneWorkerStartedFirstRegistersAllNineAndNoToolIsStarted) {
     // its installed path, in table order, once copied.
     EXPECT_EQ(platform.Count("worker start"), 1);
     EXPECT_EQ(platform.IndexOf("worker start in C:\\WINDOWS\\system32"), platform.IndexOf("sysdir") + 1);
-    EXPECT_LT(platform.IndexOf("worker start"), platform.IndexOf("clean"));
+    EXPECT_LT(platform.IndexOf("worker start"), platform.IndexOf("leftovers"));
     EXPECT_LT(platform.IndexOf("copy D:\\setup\\MSCOMCTL.OCX"), platform.IndexOf("worker take C:\\WINDOWS\\system32\\MSCOMCTL.OCX"));
     EXPECT_LT(platform.IndexOf("worker take C:\\WINDOWS\\system32\\MSCOMCTL.OCX"), platform.IndexOf("copy D:\\setup\\COMDLG32.OCX"));
     EXPECT_EQ(platform.Count("worker take "), 9);

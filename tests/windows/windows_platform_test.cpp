@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "installer/ascii.h"
 #include "platform/windows/dll_search.h"
 #include "platform/windows/handles.h"
 #include "platform/windows/unicode.h"
@@ -33,8 +34,23 @@ protected:
         ASSERT_TRUE(::CreateDirectoryW(to_.c_str(), nullptr));
     }
 
+    // A copy as the install makes one: beside the destination, then renamed
+    // into its place.
     FileResult Copy(const std::wstring& source, const std::wstring& destination) {
-        return platform_.CopyFileTo(Narrow(source), Narrow(destination));
+        const std::string to = Narrow(destination);
+        const FileMove copy = platform_.CopyToTemporary(Narrow(source), to.substr(0, to.find_last_of('\\')));
+        if (copy.result != FileResult::kOk) return copy.result;
+        const FileResult placed = platform_.ReplaceFile(copy.path, to);
+        if (placed != FileResult::kOk) {
+            EXPECT_TRUE(platform_.RemoveFile(copy.path)) << copy.path;
+        }
+        return placed;
+    }
+    // Removes what LeftoverFiles finds in `folder`.
+    void RemoveLeftovers(const std::string& folder) {
+        for (const Leftover& left : platform_.LeftoverFiles(folder)) {
+            EXPECT_TRUE(platform_.RemoveFile(left.path));
+        }
     }
 
     WindowsPlatform platform_;
@@ -104,7 +120,7 @@ TEST_F(WindowsPlatformTest, CopiesBetweenFoldersDeeperThanMaxPath) {
 
     // A leftover there is found too.
     WriteFile(to + L"\\tarnwick-temporary-00000001-0000000000000001-1.tmp", "left");
-    platform_.RemoveLeftoverTemporaryFiles(Narrow(to));
+    RemoveLeftovers(Narrow(to));
     EXPECT_EQ(FolderListing(to), (std::vector<std::wstring>{L"A.OCX", L"B.OCX"}));
 }
 
@@ -144,7 +160,7 @@ TEST_F(WindowsPlatformTest, RemovesOnlyTheLeftoversOfRunsThatEnded) {
     for (const std::wstring& name : others) WriteFile(to_ + L"\\" + name, "other");
     ASSERT_TRUE(::CreateDirectoryW((to_ + L"\\" + TemporaryOf(ended, 3)).c_str(), nullptr));
 
-    platform_.RemoveLeftoverTemporaryFiles(Narrow(to_));
+    RemoveLeftovers(Narrow(to_));
     std::vector<std::wstring> kept = others;
     kept.push_back(TemporaryOf(going, 1));
     kept.push_back(TemporaryOf(ended, 3));
@@ -156,7 +172,7 @@ TEST_F(WindowsPlatformTest, RemovesOnlyTheLeftoversOfRunsThatEnded) {
 
     // Once that run has ended, its file is a leftover too.
     goingMark.reset();
-    platform_.RemoveLeftoverTemporaryFiles(Narrow(to_) + "\\");
+    RemoveLeftovers(Narrow(to_) + "\\");
     EXPECT_FALSE(Exists(to_ + L"\\" + TemporaryOf(going, 1)));
     EXPECT_EQ(FolderListing(to_).size(), others.size() + 1);
 }
@@ -169,7 +185,7 @@ TEST_F(WindowsPlatformTest, ACopyMarksItsRunAsGoing) {
     const UniqueHandle mark(::OpenMutexW(SYNCHRONIZE, FALSE, MarkOf(ThisRun()).c_str()));
     EXPECT_TRUE(mark);
     WriteFile(to_ + L"\\" + TemporaryOf(ThisRun(), 1000), "being written");
-    platform_.RemoveLeftoverTemporaryFiles(Narrow(to_));
+    RemoveLeftovers(Narrow(to_));
     EXPECT_TRUE(Exists(to_ + L"\\" + TemporaryOf(ThisRun(), 1000)));
 }
 
@@ -280,6 +296,75 @@ TEST_F(WindowsPlatformTest, SystemDirectoryAndProgramFolder) {
     EXPECT_EQ(Widen(folder), ThisFolder());
     EXPECT_NE(folder.back(), '\\');
     EXPECT_TRUE(Exists(Widen(folder) + L"\\fixtures"));
+}
+
+TEST_F(WindowsPlatformTest, SetsAsideAFileInUseAndFindsWhatEndedRunsSetAside) {
+    // A DLL a program has loaded is renamed aside under this run's name.
+    ASSERT_TRUE(::CopyFileW(Fixture(L"VERSIONED.DLL").c_str(), (to_ + L"\\A.OCX").c_str(), FALSE));
+    const UniqueModule loaded(::LoadLibraryW((to_ + L"\\A.OCX").c_str()));
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(platform_.ReplaceFile(Narrow(to_ + L"\\A.OCX"), Narrow(to_ + L"\\B.OCX")), FileResult::kOk);
+    const FileMove aside = platform_.SetAside(Narrow(to_ + L"\\B.OCX"));
+    ASSERT_EQ(aside.result, FileResult::kOk);
+    const std::string prefix = Narrow(to_ + L"\\tarnwick-replaced-" + ThisRun() + L"-");
+    EXPECT_TRUE(aside.path.starts_with(prefix) && aside.path.ends_with(".B.OCX")) << aside.path;
+    EXPECT_TRUE(Exists(Widen(aside.path)));
+    EXPECT_FALSE(Exists(to_ + L"\\B.OCX"));
+    // This run's own is no leftover; an ended run's are, with the name they had.
+    EXPECT_TRUE(platform_.LeftoverFiles(Narrow(to_)).empty());
+    const std::wstring ended = L"00000abc-01dc0123456789ab";
+    for (const std::wstring& name :
+         {L"tarnwick-replaced-" + ended + L"-3.MSINET.OCX", L"Tarnwick-Replaced-" + ended + L"-12.Hhctrl.ocx",
+          L"tarnwick-replaced-" + ended + L"-3", L"tarnwick-replaced-" + ended + L"-3.",
+          L"tarnwick-replaced-" + ended + L"-.MSINET.OCX", L"tarnwick-replaced-" + ended + L"-3x.MSINET.OCX",
+          std::wstring(L"tarnwick-replaced-00000abc-01dc0123456789ag-3.MSINET.OCX")}) {
+        WriteFile(to_ + L"\\" + name, "left");
+    }
+    std::vector<std::string> found;
+    for (const Leftover& left : platform_.LeftoverFiles(Narrow(to_))) found.push_back(left.path + " " + left.setAside);
+    std::sort(found.begin(), found.end());
+    const std::string folder = Narrow(to_) + "\\";
+    EXPECT_EQ(found, (std::vector<std::string>{
+                         folder + "Tarnwick-Replaced-" + Narrow(ended) + "-12.Hhctrl.ocx Hhctrl.ocx",
+                         folder + "tarnwick-replaced-" + Narrow(ended) + "-3.MSINET.OCX MSINET.OCX"}));
+}
+
+TEST(RestartTest, WhatIsRecordedForTheRestartIsReadBack) {
+    WindowsPlatform platform;
+    // A 32-bit program in a 64-bit prefix: the real folder is syswow64.
+    const std::string real = platform.RealSystemDirectory();
+    EXPECT_TRUE(SameText(real.substr(real.size() - 9), "\\syswow64")) << real;
+    const std::string from = real + "\\tarnwick-temporary-test.tmp", to = real + "\\TESTED.OCX";
+    const std::string gone = real + "\\tarnwick-replaced-test.TESTED.OCX";
+    ASSERT_TRUE(platform.ScheduleRename(from, to));
+    ASSERT_TRUE(platform.ScheduleRename(gone, ""));
+    int seen = 0;
+    for (const PendingRename& rename : platform.PendingRenames()) {
+        seen += SameText(rename.from, from) && SameText(rename.to, to);
+        seen += SameText(rename.from, gone) && rename.to.empty();
+    }
+    EXPECT_EQ(seen, 2);
+
+    // RunOnce, in the 64-bit view, where every logon reads it.
+    ASSERT_TRUE(platform.SetRunOnce("Tarnwick test", "\"C:\\x.exe\" /s"));
+    const auto read = [] {
+        HKEY key = nullptr;
+        wchar_t value[64] = {};
+        DWORD bytes = sizeof value;
+        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", 0,
+                            KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) {
+            return std::wstring(L"(no key)");
+        }
+        const UniqueKey owned(key);
+        if (::RegQueryValueExW(key, L"Tarnwick test", nullptr, nullptr, reinterpret_cast<BYTE*>(value), &bytes) !=
+            ERROR_SUCCESS) {
+            return std::wstring(L"(none)");
+        }
+        return std::wstring(value);
+    };
+    EXPECT_EQ(read(), L"\"C:\\x.exe\" /s");
+    platform.RemoveRunOnce("Tarnwick test");
+    EXPECT_EQ(read(), L"(none)");
 }
 
 TEST(FileResultTest, NamesTheErrorsTheUserIsToldAbout) {
