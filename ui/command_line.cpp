@@ -108,7 +108,9 @@ std::string UsageText() {
            "Exit codes: 0 every component installed and registered (with\r\n"
            "/check: found in order); 1 any of them failed (or not in order);\r\n"
            "2 the command line was not understood or the log\r\n"
-           "file could not be created (then nothing is installed).";
+           "file could not be created (then nothing is installed);\r\n"
+           "3010 (with /S) nothing failed, but Windows must restart\r\n"
+           "to finish: a file in use is replaced then.";
 }
 
 std::optional<int> RunCommandLine(PlatformServices& platform, const CommandLine& commandLine) {
