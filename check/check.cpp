@@ -1,6 +1,8 @@
 // The check of each installed component, read-only from start to end.
 #include "check/check.h"
 
+#include <algorithm>
+
 #include "installer/ascii.h"
 #include "installer/installer.h"
 
@@ -105,12 +107,14 @@ void Checker::ReadFiles(std::string_view name) {
 }
 
 const Checker::FileFacts& Checker::Files(std::string_view name) {
-    std::size_t index = 0;
-    while (index + 1 < kComponentTable.size() && kComponentTable[index] != name) ++index;
-    std::optional<FileFacts>& known = files_[index];
-    if (known && known->installed == JoinPath(systemDirectory_, name)) return *known;
+    // Kept by the component's place in the table; a name not in it (none the
+    // program asks for) shares the last place, read again whenever asked.
+    const auto at = std::find(kComponentTable.begin(), kComponentTable.end() - 1, name);
+    std::optional<FileFacts>& known = files_[static_cast<std::size_t>(at - kComponentTable.begin())];
+    const std::string installed = JoinPath(systemDirectory_, name);
+    if (known && known->installed == installed) return *known;
     FileFacts& facts = known.emplace();
-    facts.installed = JoinPath(systemDirectory_, std::string(name));
+    facts.installed = installed;
     facts.self = Identify(facts.installed);
     if (facts.self.kind == FileIdentity::Kind::kFile) facts.version = platform_.GetFileVersion(facts.installed);
     if (facts.version && facts.version->result == FileResult::kOk) facts.imports = platform_.GetImports(facts.installed);
@@ -213,10 +217,12 @@ ComponentCheck Checker::Check(std::string_view name) {
 }
 
 std::optional<PendingRename> Checker::WaitingReplacement(std::string_view name) {
-    if (!pending_) pending_ = platform_.PendingRenames();
-    const std::string real = platform_.RealSystemDirectory();
-    if (real.empty()) return {};
-    const std::string installed = JoinPath(real, name);
+    if (!pending_) {
+        pending_ = platform_.PendingRenames();
+        realFolder_ = platform_.RealSystemDirectory();
+    }
+    if (realFolder_.empty()) return {};
+    const std::string installed = JoinPath(realFolder_, name);
     std::optional<PendingRename> found;
     // The last one recorded is the one that stays.
     for (const PendingRename& rename : *pending_) {
@@ -224,11 +230,8 @@ std::optional<PendingRename> Checker::WaitingReplacement(std::string_view name) 
     }
     if (!found) return {};
     // One in the same folder is looked at as this program names that folder.
-    if (SameText(JoinPath(real, FileNameOf(found->from)), found->from)) {
-        found->to = JoinPath(systemDirectory_, FileNameOf(found->from));
-    } else {
-        found->to = found->from;
-    }
+    found->to =
+        InFolder(found->from, realFolder_) ? JoinPath(systemDirectory_, FileNameOf(found->from)) : found->from;
     if (platform_.IdentifyFile(found->to).kind != FileIdentity::Kind::kFile) return {};
     return found;
 }
@@ -322,8 +325,8 @@ void Checker::CheckRegistration(const FileIdentity& self, const TypeLibraryQuery
                                                                         "\\" + Hex(library.lcid) + "\\win32"),
               false);
     } else {
-        std::string code = "0x";
-        AppendHex(code, library.error, 8, true);
+        std::string code;
+        AppendCode(code, library.error);
         check.details.push_back("no type library could be read from it (" + code +
                                 "), so its classes were looked for by their file name");
         const std::string lowerName = AsciiLower(name);

@@ -5,10 +5,10 @@
 #pragma once
 
 #include <array>
-#include <utility>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "check/dependencies.h"
@@ -100,7 +100,10 @@ private:
     std::optional<std::vector<NamedClass>> classesByFileName_;
     std::vector<std::pair<std::string, FileIdentity>> identities_;  // by lower-case path
     std::array<std::optional<FileFacts>, kComponentCount> files_;  // by index in the table
-    std::optional<std::vector<PendingRename>> pending_;    // read once, when first needed
+    // What waits for the restart, and the real folder of the system files it
+    // names them by: read once, when first needed.
+    std::optional<std::vector<PendingRename>> pending_;
+    std::string realFolder_;
 };
 
 }  // namespace tarnwick

@@ -4,9 +4,9 @@
 // bytes only; nothing is loaded.
 #pragma once
 
-#include <utility>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/platform_services.h"

@@ -42,4 +42,11 @@ inline void AppendHex(std::string& text, std::uint64_t value, int digits, bool u
     for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) text += kDigits[(value >> shift) & 0xF];
 }
 
+// Appends an HRESULT or an exception's code as it is written: 0x and eight
+// upper-case digits.
+inline void AppendCode(std::string& text, std::uint32_t code) {
+    text += "0x";
+    AppendHex(text, code, 8, true);
+}
+
 }  // namespace tarnwick

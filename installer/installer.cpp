@@ -28,16 +28,25 @@ bool IsFailure(Outcome outcome) {
 
 namespace {
 
-// What is left for the restart to register a file whose replacement waits
-// for it: the registration tool of the real system folder, on the file's real
-// path, for Windows to run once at the next logon.
+// The name under RunOnce of the command that registers component `name` at
+// the next logon, after the restart has put it in place.
 std::string RunOnceName(std::string_view name) { return "Tarnwick " + std::string(name); }
+
+// `folder` without the separators a query may have left at its end.
+std::string WithoutTrailingSeparator(std::string folder) {
+    while (!folder.empty() && folder.back() == '\\') folder.pop_back();
+    return folder;
+}
 
 }  // namespace
 
 std::string FileNameOf(std::string_view path) {
     const std::size_t slash = path.find_last_of("\\/");
     return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+bool InFolder(std::string_view path, std::string_view folder) {
+    return SameText(JoinPath(folder, FileNameOf(path)), path);
 }
 
 bool WaitsForRestart(const InstallState& state) {
@@ -89,11 +98,9 @@ std::string ExitCodeMeaning(std::uint32_t code) {
             if (code >= 0xC0000000u) meaning = "the registration tool crashed";
             break;
     }
-    // Exception codes as they are written: 0x and eight upper-case digits.
     std::string text = "exit code ";
     if (code > 0xFFFF) {
-        text += "0x";
-        AppendHex(text, code, 8, true);
+        AppendCode(text, code);
     } else {
         text += std::to_string(code);
     }
@@ -103,10 +110,6 @@ std::string ExitCodeMeaning(std::uint32_t code) {
 
 std::string WorkerReason(const WorkerVerdict& verdict, std::string_view systemText) {
     std::string text;
-    const auto code = [&text, &verdict] {
-        text += "0x";
-        AppendHex(text, verdict.code, 8, true);
-    };
     switch (verdict.kind) {
         case WorkerVerdict::Kind::kRegistered: return {};
         case WorkerVerdict::Kind::kNotLoaded:
@@ -116,7 +119,7 @@ std::string WorkerReason(const WorkerVerdict& verdict, std::string_view systemTe
         case WorkerVerdict::Kind::kNoEntry: return "the file has no DllRegisterServer";
         case WorkerVerdict::Kind::kFailed:
             text = "DllRegisterServer returned ";
-            code();
+            AppendCode(text, verdict.code);
             break;
         case WorkerVerdict::Kind::kCrashed:
             // An exception ends a process with its code; anything else is an
@@ -125,7 +128,7 @@ std::string WorkerReason(const WorkerVerdict& verdict, std::string_view systemTe
                 return text = "the registration worker ended with exit code " + std::to_string(verdict.code);
             }
             text = "DllRegisterServer crashed, exception ";
-            code();
+            AppendCode(text, verdict.code);
             return text;
         case WorkerVerdict::Kind::kTimedOut:
             text = "DllRegisterServer did not return within ";
@@ -144,8 +147,8 @@ std::string WorkerReason(const WorkerVerdict& verdict, std::string_view systemTe
 std::string WorkerLostLine(std::string_view answered, std::string_view next, std::uint32_t code, bool toTool) {
     std::string line = "    the registration worker ";
     if (code >= 0xC0000000u) {
-        line += "crashed (exception 0x";
-        AppendHex(line, code, 8, true);
+        line += "crashed (exception ";
+        AppendCode(line, code);
     } else {
         line += "ended (exit code ";
         line += std::to_string(code);
@@ -212,18 +215,14 @@ bool KeepInstalled(const std::optional<FileVersion>& source,
     return !source || *installed >= *source;
 }
 
-std::string Installer::GetSystemDir() {
-    std::string dir = platform_.SystemDirectory();
-    while (!dir.empty() && dir.back() == '\\') dir.pop_back();
-    return dir;
-}
+std::string Installer::GetSystemDir() { return WithoutTrailingSeparator(platform_.SystemDirectory()); }
 
 void Installer::Prepare() {
     std::copy(kComponentTable.begin(), kComponentTable.end(), state_.dllFiles.begin());
-    state_.sysDir = GetSystemDir();
+    // An unattended run has asked already, to start its worker there.
+    if (state_.sysDir.empty()) state_.sysDir = GetSystemDir();
     if (state_.sysDir.empty()) return;
-    state_.realSysDir = platform_.RealSystemDirectory();
-    while (!state_.realSysDir.empty() && state_.realSysDir.back() == '\\') state_.realSysDir.pop_back();
+    state_.realSysDir = WithoutTrailingSeparator(platform_.RealSystemDirectory());
     pending_ = platform_.PendingRenames();
     RemoveLeftovers();
 }
@@ -232,7 +231,7 @@ std::string Installer::RealPath(std::string_view path) const {
     return JoinPath(state_.realSysDir, FileNameOf(path));
 }
 
-bool Installer::WaitsForRestart(std::string_view path) const {
+bool Installer::NamedForRestart(std::string_view path) const {
     const std::string real = RealPath(path);
     for (const PendingRename& rename : pending_) {
         if (SameText(rename.from, real)) return true;
@@ -246,12 +245,12 @@ void Installer::RemoveLeftovers() {
             // A run killed between its two renames left the component's
             // place empty: the copy it set aside goes back.
             const std::string original = JoinPath(state_.sysDir, left.setAside);
-            if (platform_.GetFileVersion(original).result == FileResult::kFileNotFound &&
+            if (platform_.IdentifyFile(original).kind == FileIdentity::Kind::kMissing &&
                 platform_.RenameFile(left.path, original) == FileResult::kOk) {
                 continue;
             }
         }
-        if (WaitsForRestart(left.path)) continue;
+        if (NamedForRestart(left.path)) continue;
         // A copy set aside that a program still has loaded goes at the restart.
         if (!platform_.RemoveFile(left.path) && !left.setAside.empty() && !state_.realSysDir.empty()) {
             platform_.ScheduleRename(RealPath(left.path), {});
@@ -263,13 +262,14 @@ void Installer::CancelEarlierReplacement(int index) {
     const std::string real = JoinPath(state_.realSysDir, state_.dllFiles[index]);
     bool cancelled = false;
     for (const PendingRename& rename : pending_) {
-        // Only this program's own: a temporary copy of an earlier run, which
-        // without it renames to nothing at the restart.
+        // Only this program's own: a temporary copy of an earlier run in the
+        // same folder, which without it renames to nothing at the restart.
         const std::string name = FileNameOf(rename.from);
-        if (!SameText(rename.to, real) || !SameText(std::string_view(name).substr(0, kTemporaryPrefix.size()), kTemporaryPrefix)) {
+        if (!SameText(rename.to, real) || !InFolder(rename.from, state_.realSysDir) ||
+            !SameText(std::string_view(name).substr(0, kTemporaryPrefix.size()), kTemporaryPrefix)) {
             continue;
         }
-        platform_.RemoveFile(JoinPath(state_.sysDir, FileNameOf(rename.from)));
+        platform_.RemoveFile(JoinPath(state_.sysDir, name));
         cancelled = true;
     }
     if (cancelled) platform_.RemoveRunOnce(RunOnceName(state_.dllFiles[index]));

@@ -78,6 +78,9 @@ bool WaitsForRestart(const InstallState& state);
 // The file name at the end of `path`.
 std::string FileNameOf(std::string_view path);
 
+// Whether `path` names a file right in `folder`, whatever the case.
+bool InFolder(std::string_view path, std::string_view folder);
+
 struct InstallOptions {
     // Start the registration tool with /s: no pop-up, for runs nobody watches.
     bool silentRegistration = false;
@@ -181,7 +184,7 @@ private:
     void RemoveLeftovers();
     // Whether a file operation recorded for the restart names the file
     // `path` in the system directory, as what it moves or deletes.
-    bool WaitsForRestart(std::string_view path) const;
+    bool NamedForRestart(std::string_view path) const;
     // `path`, in the system directory, as the restart names it.
     std::string RealPath(std::string_view path) const;
     // Hands component `index` to the worker; false when it cannot take it.

@@ -4,6 +4,8 @@
 #include <array>
 #include <string>
 
+#include "platform/windows/windows_platform.h"
+
 namespace tarnwick::win {
 namespace {
 
@@ -54,11 +56,9 @@ void RestrictDllSearch(SetDefaultDllDirectoriesFunction setDefaultDirectories) {
 }
 
 bool RunsFromTheSystemDirectory() {
-    wchar_t program[MAX_PATH];
-    const DWORD length = ::GetModuleFileNameW(nullptr, program, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return false;
-    const std::wstring path(program, length);
-    const std::wstring folder = path.substr(0, path.find_last_of(L'\\') == std::wstring::npos ? 0 : path.find_last_of(L'\\'));
+    const std::wstring path = ProgramPath();
+    const std::size_t slash = path.find_last_of(L'\\');
+    const std::wstring folder = path.substr(0, slash == std::wstring::npos ? 0 : slash);
     // A 32-bit program started from the system directory on 64-bit Windows
     // may be told either name of it. Compared without regard to case, in no
     // user's language.

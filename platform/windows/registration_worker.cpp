@@ -185,15 +185,9 @@ bool WindowsPlatform::StartWorker(const std::string& folder) {
     const std::wstring system = Widen(SystemDirectory());
     if (system.empty()) return false;
     if (workerCopy_.empty()) {
-        std::wstring program = workerProgram_;
-        if (program.empty()) {
-            wchar_t path[MAX_PATH];
-            const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-            if (length == 0 || length >= MAX_PATH) return false;
-            program.assign(path, length);
-        }
+        const std::wstring program = workerProgram_.empty() ? ProgramPath() : workerProgram_;
         DWORD error = ERROR_SUCCESS;
-        workerCopy_ = win::CopyToTemporary(program, folder, error);
+        if (!program.empty()) workerCopy_ = win::CopyToTemporary(program, folder, error);
         if (workerCopy_.empty()) return false;
     }
 

@@ -273,13 +273,14 @@ std::vector<Leftover> WindowsPlatform::LeftoverFiles(const std::string& folder) 
     return left;
 }
 
-std::string WindowsPlatform::AppFolder() {
-    const std::wstring program = QueryString([](wchar_t* buffer, DWORD size) {
+std::wstring ProgramPath() {
+    return QueryString([](wchar_t* buffer, DWORD size) {
         // Returns `size` when the path was cut to fit.
         return ::GetModuleFileNameW(nullptr, buffer, size);
     });
-    return Narrow(ParentFolder(program));
 }
+
+std::string WindowsPlatform::AppFolder() { return Narrow(ParentFolder(ProgramPath())); }
 
 AppVersion WindowsPlatform::AppVersionNumbers() {
     return {TARNWICK_VERSION_MAJOR, TARNWICK_VERSION_MINOR, TARNWICK_VERSION_PATCH};

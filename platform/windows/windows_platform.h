@@ -23,6 +23,9 @@ FileResult FileResultFromError(DWORD error);
 // system forget to say why.
 FileResult FailureFromError(DWORD error);
 
+// The running program's full path; empty when it cannot be asked.
+std::wstring ProgramPath();
+
 // Removes a file that may have been left read-only.
 void DeleteFileAnyway(const std::wstring& path);
 

@@ -304,7 +304,7 @@ public:
     FileResult ReplaceFile(const std::string& from, const std::string& to) override {
         Record("move " + from + " -> " + to);
         if (auto forced = copyFailures.find(to); forced != copyFailures.end()) return forced->second;
-        if (InUse(to) || stepFailures.contains("move " + to)) return FileResult::kPermissionDenied;
+        if (inUse.contains(to) || stepFailures.contains("move " + to)) return FileResult::kPermissionDenied;
         return Move(from, to);
     }
     FileMove SetAside(const std::string& path) override {
@@ -312,7 +312,7 @@ public:
             Parent(path) + "\\tarnwick-replaced-" + std::to_string(++lastTemporary) + "." + path.substr(path.rfind('\\') + 1);
         Record("aside " + path + " -> " + aside);
         const auto use = inUse.find(path);
-        if ((use != inUse.end() && use->second == Use::kHeld && InUse(path)) || stepFailures.contains("aside " + path)) {
+        if ((use != inUse.end() && use->second == Use::kHeld) || stepFailures.contains("aside " + path)) {
             return {FileResult::kPermissionDenied, {}};
         }
         const FileResult moved = Move(path, aside);
@@ -331,7 +331,7 @@ public:
     }
     bool RemoveFile(const std::string& path) override {
         Record("remove " + path);
-        if (InUse(path)) return false;
+        if (inUse.contains(path)) return false;
         files.erase(path);
         typeLibraries.erase(path);
         return true;
@@ -445,6 +445,8 @@ public:
     // Helpers for the tests.
     std::string Installed(const std::string& name) const { return systemDirectory + "\\" + name; }
     std::string Source(const std::string& name) const { return appFolder + "\\" + name; }
+    // Whether standard output holds `text`.
+    bool Said(const std::string& text) const { return standardOutput.find(text) != std::string::npos; }
     int Count(const std::string& prefix) const {
         int n = 0;
         for (const std::string& entry : journal) n += entry.rfind(prefix, 0) == 0;
@@ -478,7 +480,6 @@ private:
         const auto slash = path.rfind('\\');
         return slash == std::string::npos ? std::string() : path.substr(0, slash);
     }
-    bool InUse(const std::string& path) const { return inUse.contains(path); }
     // Moves the file (and its type library) from `from` to `to`.
     FileResult Move(const std::string& from, const std::string& to) {
         if (FileResult found = Find(from); found != FileResult::kOk) return found;

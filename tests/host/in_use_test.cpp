@@ -29,7 +29,6 @@ protected:
     int Run(const std::vector<std::string>& arguments = {"/S"}) {
         return RunCommandLine(platform, ParseCommandLine(arguments)).value_or(-1);
     }
-    bool Says(const std::string& text) const { return platform.standardOutput.find(text) != std::string::npos; }
     std::string Content(const std::string& path) { return platform.files.contains(path) ? platform.files[path].content : "(none)"; }
 
     FakePlatform platform;
@@ -50,11 +49,11 @@ TEST_F(InUseTest, ALoadedFileIsSetAsideTheNewOneGoesInAndTheOldGoesAtTheRestart)
     EXPECT_EQ(platform.journal[scheduled + 1], "move C:\\WINDOWS\\system32\\tarnwick-temporary-1.tmp -> " + installed);
     // Registered as any installed file, by the worker, and checked.
     EXPECT_EQ(platform.Count("worker take " + installed), 1);
-    EXPECT_TRUE(Says("MSCOMCTL.OCX registered successfully.\r\n    it was in use: programs running now keep the old copy "
+    EXPECT_TRUE(platform.Said("MSCOMCTL.OCX registered successfully.\r\n    it was in use: programs running now keep the old copy "
                      "(set aside as tarnwick-replaced-2.MSCOMCTL.OCX) until they end; Windows removes it when it "
                      "restarts\r\n"))
         << platform.standardOutput;
-    EXPECT_TRUE(Says("MSCOMCTL.OCX: ok, version 1.0.0.0\r\n"));
+    EXPECT_TRUE(platform.Said("MSCOMCTL.OCX: ok, version 1.0.0.0\r\n"));
     EXPECT_TRUE(platform.standardOutput.ends_with("9 of 9 components are ok.\r\n"
                                                   "Restart Windows to finish the install (exit code 3010).\r\n"));
     EXPECT_TRUE(platform.runOnce.empty());
@@ -77,13 +76,13 @@ TEST_F(InUseTest, AFileHeldSoItCannotBeRenamedIsReplacedAndRegisteredAtTheRestar
     EXPECT_EQ(platform.runOnce["Tarnwick MSINET.OCX"],
               "\"C:\\WINDOWS\\SysWOW64\\regsvr32.exe\" /s \"C:\\WINDOWS\\SysWOW64\\MSINET.OCX\"");
     EXPECT_EQ(platform.Count("worker take " + installed), 0);
-    EXPECT_TRUE(Says("MSINET.OCX is in use: it is replaced and registered when Windows restarts.\r\n"));
+    EXPECT_TRUE(platform.Said("MSINET.OCX is in use: it is replaced and registered when Windows restarts.\r\n"));
     // The check after install says it waits, and that is no failure.
-    EXPECT_TRUE(Says("MSINET.OCX: waiting for the restart, which replaces it with version 1.0.0.0\r\n"
+    EXPECT_TRUE(platform.Said("MSINET.OCX: waiting for the restart, which replaces it with version 1.0.0.0\r\n"
                      "    the restart puts C:\\WINDOWS\\SysWOW64\\tarnwick-temporary-4.tmp in its place\r\n"))
         << platform.standardOutput;
-    EXPECT_TRUE(Says("8 of 9 components are ok, 1 waits for Windows to restart.\r\n"));
-    EXPECT_FALSE(Says("Files that failed"));
+    EXPECT_TRUE(platform.Said("8 of 9 components are ok, 1 waits for Windows to restart.\r\n"));
+    EXPECT_FALSE(platform.Said("Files that failed"));
 }
 
 TEST_F(InUseTest, AFileHeldOnlyForAMomentIsReplacedAtOnce) {
@@ -92,14 +91,14 @@ TEST_F(InUseTest, AFileHeldOnlyForAMomentIsReplacedAtOnce) {
     EXPECT_EQ(Run(), 0);
     EXPECT_EQ(Content(platform.Installed("MSINET.OCX")), "new MSINET.OCX");
     EXPECT_TRUE(platform.pending.empty());
-    EXPECT_TRUE(Says("MSINET.OCX registered successfully.\r\nRICHTX32"));
+    EXPECT_TRUE(platform.Said("MSINET.OCX registered successfully.\r\nRICHTX32"));
 }
 
 TEST_F(InUseTest, AFailureWinsOverARestartAndNothingWaitsWithoutTheRightsToRecordIt) {
     platform.inUse[platform.Installed("MSINET.OCX")] = Use::kHeld;
     platform.files.erase(platform.Source("HHCTRL.OCX"));
     EXPECT_EQ(Run(), 1);
-    EXPECT_TRUE(Says("MSINET.OCX is in use: it is replaced and registered when Windows restarts.\r\n"));
+    EXPECT_TRUE(platform.Said("MSINET.OCX is in use: it is replaced and registered when Windows restarts.\r\n"));
     EXPECT_TRUE(platform.standardOutput.ends_with("Files that failed to be registered:\r\n\r\n-   HHCTRL.OCX\r\n"));
 
     // Not elevated: neither way can be recorded, so each fails as it always
@@ -112,7 +111,7 @@ TEST_F(InUseTest, AFailureWinsOverARestartAndNothingWaitsWithoutTheRightsToRecor
         plain.files[installed] = {FileVersion{0, 9, 0, 0}, "old"};
         plain.inUse[installed] = use;
         EXPECT_EQ(RunCommandLine(plain, ParseCommandLine({"/S"})), 1);
-        EXPECT_NE(plain.standardOutput.find("MSINET.OCX:Permission denied\r\n"), std::string::npos);
+        EXPECT_TRUE(plain.Said("MSINET.OCX:Permission denied\r\n"));
         std::vector<std::string> files;
         for (const auto& [path, file] : plain.files) {
             if (path.starts_with("C:\\WINDOWS\\system32\\")) files.push_back(path);
@@ -134,7 +133,7 @@ TEST_F(InUseTest, EachStepOfTheSwapFailingLeavesTheOldFileInPlaceOrForTheNextRun
     EXPECT_EQ(Content(installed), "old");
     EXPECT_EQ(Content(aside), "(none)");
     EXPECT_EQ(platform.Count("remove C:\\WINDOWS\\system32\\tarnwick-temporary-1.tmp"), 1);
-    EXPECT_TRUE(Says("MSCOMCTL.OCX:Permission denied\r\n"));
+    EXPECT_TRUE(platform.Said("MSCOMCTL.OCX:Permission denied\r\n"));
 
     // Nor can the old go back (the run is as good as killed there): the
     // next run finds the place empty and puts it back first.
@@ -199,7 +198,7 @@ TEST_F(InUseTest, ASecondRunBeforeTheRestartCallsOffWhatTheFirstLeftToIt) {
     // The restart finds nothing to put in place, and nothing to register.
     EXPECT_FALSE(platform.files.contains(temporary));
     EXPECT_TRUE(platform.runOnce.empty());
-    EXPECT_TRUE(Says("MSINET.OCX: ok, version 1.0.0.0\r\n"));
+    EXPECT_TRUE(platform.Said("MSINET.OCX: ok, version 1.0.0.0\r\n"));
 }
 
 TEST_F(InUseTest, TheCheckShowsAReplacementWaitingForTheRestart) {
@@ -209,7 +208,7 @@ TEST_F(InUseTest, TheCheckShowsAReplacementWaitingForTheRestart) {
     platform.pending = {{std::string(kReal) + "\\tarnwick-temporary-77.tmp", std::string(kReal) + "\\TABCTL32.OCX"}};
     platform.standardOutput.clear();
     EXPECT_EQ(Run({"/check", "/S"}), kExitRestart);
-    EXPECT_TRUE(Says("TABCTL32.OCX: waiting for the restart, which replaces it with version 2.0.0.0\r\n"));
+    EXPECT_TRUE(platform.Said("TABCTL32.OCX: waiting for the restart, which replaces it with version 2.0.0.0\r\n"));
     // One whose source is gone waits for nothing.
     platform.files.erase("C:\\WINDOWS\\system32\\tarnwick-temporary-77.tmp");
     EXPECT_EQ(Run({"/check", "/S"}), 0);

@@ -123,12 +123,11 @@ TEST_F(WorkerRunTest, AWorkerLostBetweenTwoFilesFailsNeitherAndSaysSo) {
     // COMDLG32.OCX and the rest.
     platform.workerLostBefore["COMDLG32.OCX"] = 1;
     EXPECT_EQ(Run({"/S"}), 0);
-    EXPECT_NE(platform.standardOutput.find(
-                  "MSCOMCTL.OCX registered successfully.\r\n"
-                  "    the registration worker crashed (exception 0xC0000005) after its verdict on MSCOMCTL.OCX and "
-                  "before it started on COMDLG32.OCX, so COMDLG32.OCX goes to a new worker\r\n"
-                  "COMDLG32.OCX registered successfully.\r\n"),
-              std::string::npos)
+    EXPECT_TRUE(platform.Said(
+        "MSCOMCTL.OCX registered successfully.\r\n"
+        "    the registration worker crashed (exception 0xC0000005) after its verdict on MSCOMCTL.OCX and "
+        "before it started on COMDLG32.OCX, so COMDLG32.OCX goes to a new worker\r\n"
+        "COMDLG32.OCX registered successfully.\r\n"))
         << platform.standardOutput;
     EXPECT_EQ(platform.Count("worker start"), 2);
     EXPECT_EQ(platform.Count("worker take C:\\WINDOWS\\system32\\COMDLG32.OCX"), 2);
@@ -141,13 +140,12 @@ TEST_F(WorkerRunTest, AWorkerLostBetweenTwoFilesFailsNeitherAndSaysSo) {
     twice.workerStarts = true;
     twice.workerLostBefore["MSCOMCTL.OCX"] = 2;
     EXPECT_EQ(RunCommandLine(twice, ParseCommandLine({"/S"})), 0);
-    EXPECT_NE(twice.standardOutput.find(
-                  "    the registration worker crashed (exception 0xC0000005) before it started on MSCOMCTL.OCX, "
-                  "so MSCOMCTL.OCX goes to a new worker\r\n"
-                  "    the registration worker crashed (exception 0xC0000005) before it started on MSCOMCTL.OCX, "
-                  "so MSCOMCTL.OCX goes to the registration tool\r\n"
-                  "MSCOMCTL.OCX registered successfully.\r\n"),
-              std::string::npos)
+    EXPECT_TRUE(twice.Said(
+        "    the registration worker crashed (exception 0xC0000005) before it started on MSCOMCTL.OCX, "
+        "so MSCOMCTL.OCX goes to a new worker\r\n"
+        "    the registration worker crashed (exception 0xC0000005) before it started on MSCOMCTL.OCX, "
+        "so MSCOMCTL.OCX goes to the registration tool\r\n"
+        "MSCOMCTL.OCX registered successfully.\r\n"))
         << twice.standardOutput;
     EXPECT_EQ(twice.Count("start C:\\WINDOWS\\system32\\regsvr32.exe /s "), 1);
     EXPECT_EQ(twice.Count("start C:\\WINDOWS\\system32\\regsvr32.exe /s MSCOMCTL.OCX"), 1);
