@@ -125,7 +125,7 @@ std::string WorkerReason(const WorkerVerdict& verdict, std::string_view systemTe
             // An exception ends a process with its code; anything else is an
             // exit of the worker's own.
             if (verdict.code < 0xC0000000u) {
-                return text = "the registration worker ended with exit code " + std::to_string(verdict.code);
+                return "the registration worker ended with exit code " + std::to_string(verdict.code);
             }
             text = "DllRegisterServer crashed, exception ";
             AppendCode(text, verdict.code);
@@ -259,7 +259,7 @@ void Installer::RemoveLeftovers() {
 }
 
 void Installer::CancelEarlierReplacement(int index) {
-    const std::string real = JoinPath(state_.realSysDir, state_.dllFiles[index]);
+    const std::string real = RealPath(state_.dllFiles[index]);
     bool cancelled = false;
     for (const PendingRename& rename : pending_) {
         // Only this program's own: a temporary copy of an earlier run in the
@@ -359,10 +359,10 @@ FileResult Installer::ReplaceAtRestart(int index, const std::string& temporary) 
     // load the file; the registration tool registers it at the next logon.
     const std::string& name = state_.dllFiles[index];
     CancelEarlierReplacement(index);
-    const std::string command = "\"" + JoinPath(state_.realSysDir, kRegistrationTool) + "\" /s \"" +
-                                JoinPath(state_.realSysDir, name) + "\"";
+    const std::string real = RealPath(name);
+    const std::string command = "\"" + RealPath(kRegistrationTool) + "\" /s \"" + real + "\"";
     if (!platform_.SetRunOnce(RunOnceName(name), command)) return FileResult::kPermissionDenied;
-    if (!platform_.ScheduleRename(RealPath(temporary), JoinPath(state_.realSysDir, name))) {
+    if (!platform_.ScheduleRename(RealPath(temporary), real)) {
         platform_.RemoveRunOnce(RunOnceName(name));
         return FileResult::kPermissionDenied;
     }

@@ -185,7 +185,8 @@ private:
     // Whether a file operation recorded for the restart names the file
     // `path` in the system directory, as what it moves or deletes.
     bool NamedForRestart(std::string_view path) const;
-    // `path`, in the system directory, as the restart names it.
+    // The file `path` names in the system directory (a path there, or a
+    // bare file name), as the restart names it: in the real folder.
     std::string RealPath(std::string_view path) const;
     // Hands component `index` to the worker; false when it cannot take it.
     bool HandToWorker(int index);

@@ -34,9 +34,8 @@ constexpr std::string_view kWindowsDlls[] = {
 };
 
 bool IsComponent(std::string_view name) {
-    const std::string lower = AsciiLower(name);
     return std::any_of(kComponentTable.begin(), kComponentTable.end(),
-                       [&](std::string_view component) { return AsciiLower(component) == lower; });
+                       [&](std::string_view component) { return SameText(component, name); });
 }
 
 // `names` joined by ", ".
@@ -115,7 +114,7 @@ Reports MatchNames(const std::vector<std::string>& files) {
         report.name = kComponentTable[i];
         std::vector<std::string> matches;
         for (const std::string& file : files) {
-            if (AsciiLower(file) == AsciiLower(report.name)) matches.push_back(file);
+            if (SameText(file, report.name)) matches.push_back(file);
         }
         std::sort(matches.begin(), matches.end());
         if (matches.empty()) {
@@ -163,7 +162,7 @@ void Judge(const FileFacts& facts, ComponentReport& report) {
     } else if (!std::binary_search(exports.names.begin(), exports.names.end(), kRegisterEntry)) {
         report.refusals.push_back("it does not export DllRegisterServer, so it cannot register itself");
     }
-    if (exports.readable && !exports.builtAs.empty() && AsciiLower(exports.builtAs) != AsciiLower(report.name)) {
+    if (exports.readable && !exports.builtAs.empty() && !SameText(exports.builtAs, report.name)) {
         report.refusals.push_back("it was built as " + exports.builtAs +
                                   " (the name in its export table): a renamed file");
     }

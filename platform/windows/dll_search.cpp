@@ -56,9 +56,7 @@ void RestrictDllSearch(SetDefaultDllDirectoriesFunction setDefaultDirectories) {
 }
 
 bool RunsFromTheSystemDirectory() {
-    const std::wstring path = ProgramPath();
-    const std::size_t slash = path.find_last_of(L'\\');
-    const std::wstring folder = path.substr(0, slash == std::wstring::npos ? 0 : slash);
+    const std::wstring folder = ParentFolder(ProgramPath());
     // A 32-bit program started from the system directory on 64-bit Windows
     // may be told either name of it. Compared without regard to case, in no
     // user's language.

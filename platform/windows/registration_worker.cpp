@@ -30,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "installer/ascii.h"
 #include "platform/windows/dll_search.h"
 #include "platform/windows/message_loop.h"
 #include "platform/windows/unicode.h"
@@ -76,20 +77,15 @@ bool WriteAll(HANDLE pipe, const void* data, DWORD size) {
     return Whole(pipe, static_cast<const char*>(data), size, ::WriteFile);
 }
 
-// The handles as the switch's value gives them: hex, joined by dots.
+// The handles as the switch's value gives them: eight hex digits each, joined
+// by dots.
 std::wstring HandleList(std::initializer_list<HANDLE> handles) {
-    static constexpr wchar_t kDigits[] = L"0123456789abcdef";
-    std::wstring text;
+    std::string text;
     for (const HANDLE handle : handles) {
-        if (!text.empty()) text += L'.';
-        auto value = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(handle));
-        const std::size_t at = text.size();
-        do {
-            text.insert(text.begin() + static_cast<std::ptrdiff_t>(at), kDigits[value & 0xF]);
-            value >>= 4;
-        } while (value != 0);
+        if (!text.empty()) text += '.';
+        AppendHex(text, static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(handle)), 8);
     }
-    return text;
+    return Widen(text);
 }
 
 // The handles in the switch's value, each 1 to 8 hex digits and not zero,
@@ -166,7 +162,7 @@ WindowsPlatform::~WindowsPlatform() {
     EndWorker();
     // Every worker has ended, so its program's copy is let go. One that
     // cannot be removed now is a leftover for the next run to remove.
-    if (!workerCopy_.empty()) DeleteFileAnyway(workerCopy_);
+    if (!workerCopy_.empty()) DeleteFileAnyway(FileSystemPath(workerCopy_));
     if (comOk_) ::CoUninitialize();
 }
 
@@ -216,7 +212,8 @@ bool WindowsPlatform::StartWorker(const std::string& folder) {
         return false;
     }
 
-    std::wstring commandLine = L"\"" + workerCopy_ + L"\" /registration-worker=" +
+    const std::wstring copy = Widen(workerCopy_);
+    std::wstring commandLine = L"\"" + copy + L"\" /registration-worker=" +
                                HandleList({workerRequests.get(), workerVerdicts.get(), worker.requestReady.get(),
                                            worker.verdictReady.get(), parent});
     STARTUPINFOW startup{};
@@ -226,7 +223,7 @@ bool WindowsPlatform::StartWorker(const std::string& folder) {
     startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_FORCEOFFFEEDBACK | STARTF_USESTDHANDLES;
     startup.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION started{};
-    const BOOL ok = ::CreateProcessW(workerCopy_.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+    const BOOL ok = ::CreateProcessW(copy.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
                                      system.c_str(), &startup, &started);
     // Programs started later (the registration tool) inherit none of them.
     NotInherited(worker.requestReady.get());

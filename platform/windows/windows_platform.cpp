@@ -15,10 +15,7 @@
 #include "tarnwick_version.h"
 
 namespace tarnwick::win {
-namespace {
 
-// The folder that holds `path`; a drive root keeps its backslash, since "C:"
-// alone means the current folder of drive C.
 std::wstring ParentFolder(const std::wstring& path) {
     const auto slash = path.find_last_of(L'\\');
     if (slash == std::wstring::npos) return {};
@@ -26,6 +23,8 @@ std::wstring ParentFolder(const std::wstring& path) {
     if (folder.size() == 2 && folder[1] == L':') folder += L'\\';
     return folder;
 }
+
+namespace {
 
 // --- Temporary files ---------------------------------------------------------
 // Each run names its temporary files after itself, tarnwick-temporary-RUN-N.tmp,
@@ -67,9 +66,7 @@ bool MarkThisRun() {
 // name of the run had, and `suffix`.
 std::string NewName(const std::string& folder, std::string_view prefix, std::string_view suffix) {
     static std::uint32_t last = 0;
-    std::string under = folder;
-    if (!under.ends_with('\\')) under += '\\';
-    return under + std::string(prefix) + ThisRun() + "-" + std::to_string(++last) + std::string(suffix);
+    return JoinPath(folder, std::string(prefix) + ThisRun() + "-" + std::to_string(++last) + std::string(suffix));
 }
 
 // The run that named the file `name` in lower case (PREFIX RUN-N and the
@@ -169,24 +166,26 @@ std::string WindowsPlatform::SystemDirectory() {
     }));
 }
 
-std::wstring CopyToTemporary(const std::wstring& from, const std::string& folder, DWORD& error) {
+std::string CopyToTemporary(const std::wstring& from, const std::string& folder, DWORD& error) {
     if (!MarkThisRun()) {
         error = ::GetLastError();
         return {};
     }
     // The name is taken only if free; one left by an earlier copy of this run
     // that could not be removed is passed over.
-    std::wstring temporary;
+    std::string temporary;
+    std::wstring file;
     error = ERROR_FILE_EXISTS;
     for (int attempt = 0; attempt < 100 && error == ERROR_FILE_EXISTS; ++attempt) {
-        temporary = FileSystemPath(NewName(folder, kTemporaryPrefix, kTemporarySuffix));
-        error = ::CopyFileW(from.c_str(), temporary.c_str(), TRUE) ? ERROR_SUCCESS : ::GetLastError();
+        temporary = NewName(folder, kTemporaryPrefix, kTemporarySuffix);
+        file = FileSystemPath(temporary);
+        error = ::CopyFileW(from.c_str(), file.c_str(), TRUE) ? ERROR_SUCCESS : ::GetLastError();
         if (error == ERROR_ALREADY_EXISTS) error = ERROR_FILE_EXISTS;
     }
     if (error == ERROR_FILE_EXISTS) return {};
-    if (error == ERROR_SUCCESS) error = ReadyTemporary(temporary);
+    if (error == ERROR_SUCCESS) error = ReadyTemporary(file);
     if (error != ERROR_SUCCESS) {
-        DeleteFileAnyway(temporary);
+        DeleteFileAnyway(file);
         return {};
     }
     return temporary;
@@ -194,9 +193,9 @@ std::wstring CopyToTemporary(const std::wstring& from, const std::string& folder
 
 FileMove WindowsPlatform::CopyToTemporary(const std::string& source, const std::string& folder) {
     DWORD error = ERROR_SUCCESS;
-    const std::wstring temporary = win::CopyToTemporary(FileSystemPath(source), folder, error);
+    std::string temporary = win::CopyToTemporary(FileSystemPath(source), folder, error);
     if (temporary.empty()) return {FailureFromError(error), {}};
-    return {FileResult::kOk, Narrow(temporary.starts_with(L"\\\\?\\") ? temporary.substr(4) : temporary)};
+    return {FileResult::kOk, std::move(temporary)};
 }
 
 FileResult WindowsPlatform::ReplaceFile(const std::string& from, const std::string& to) {
@@ -255,10 +254,8 @@ bool WindowsPlatform::IsProtectedFile(const std::string& path) {
 
 std::vector<Leftover> WindowsPlatform::LeftoverFiles(const std::string& folder) {
     std::vector<Leftover> left;
-    std::string under = folder;
-    if (!under.ends_with('\\')) under += '\\';
     WIN32_FIND_DATAW found;
-    const HANDLE search = ::FindFirstFileW(FileSystemPath(under + "tarnwick-*").c_str(), &found);
+    const HANDLE search = ::FindFirstFileW(FileSystemPath(JoinPath(folder, "tarnwick-*")).c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) return left;
     const UniqueFind searching(search);
     do {
@@ -268,7 +265,7 @@ std::vector<Leftover> WindowsPlatform::LeftoverFiles(const std::string& folder) 
         if (named.run.empty() || !RunEnded(named.run)) continue;
         // The name it had, as it was spelled.
         if (!named.setAside.empty()) named.setAside = name.substr(name.size() - named.setAside.size());
-        left.push_back({under + name, std::move(named.setAside)});
+        left.push_back({JoinPath(folder, name), std::move(named.setAside)});
     } while (::FindNextFileW(search, &found));
     return left;
 }

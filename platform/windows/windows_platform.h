@@ -26,6 +26,10 @@ FileResult FailureFromError(DWORD error);
 // The running program's full path; empty when it cannot be asked.
 std::wstring ProgramPath();
 
+// The folder that holds `path`; empty when it names none. A drive root keeps
+// its backslash, since "C:" alone means the current folder of drive C.
+std::wstring ParentFolder(const std::wstring& path);
+
 // Removes a file that may have been left read-only.
 void DeleteFileAnyway(const std::wstring& path);
 
@@ -33,7 +37,7 @@ void DeleteFileAnyway(const std::wstring& path);
 // renamed into place: writable, without the download mark, on the disk. Its
 // path, or empty with `error` set. A run that is killed leaves at most its
 // own, which a later run finds among its LeftoverFiles.
-std::wstring CopyToTemporary(const std::wstring& from, const std::string& folder, DWORD& error);
+std::string CopyToTemporary(const std::wstring& from, const std::string& folder, DWORD& error);
 
 // SfcIsFileProtected, as found in sfc.dll.
 using SfcIsFileProtectedFunction = BOOL(WINAPI*)(HANDLE, LPCWSTR);
@@ -163,7 +167,7 @@ private:
     std::wstring workerProgram_;
     // The copy of the worker's program in the system directory, made by the
     // first StartWorker and removed when the platform goes.
-    std::wstring workerCopy_;
+    std::string workerCopy_;
     std::optional<Worker> worker_;
     MainWindow* window_ = nullptr;
     RunningPrograms programs_;

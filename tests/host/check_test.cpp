@@ -35,9 +35,7 @@ protected:
         for (char& c : name) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
         return name;
     }
-    std::optional<int> Run(const std::vector<std::string>& arguments) {
-        return RunCommandLine(platform, ParseCommandLine(arguments));
-    }
+    std::optional<int> Run(const std::vector<std::string>& arguments) { return RunOn(platform, arguments); }
     // A file at `path` with these imports, at the start and on first use.
     void Dll(const std::string& path, std::vector<std::string> imports, std::vector<std::string> delayed = {}) {
         platform.files[path] = {};

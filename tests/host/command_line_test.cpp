@@ -84,9 +84,7 @@ TEST(ParseErrorTest, SaysWhatWasNotUnderstoodAndRemembersSilence) {
 
 class CommandLineRunTest : public ::testing::Test {
 protected:
-    std::optional<int> Run(const std::vector<std::string>& arguments) {
-        return RunCommandLine(platform, ParseCommandLine(arguments));
-    }
+    std::optional<int> Run(const std::vector<std::string>& arguments) { return RunOn(platform, arguments); }
     FakePlatform platform;
 };
 
@@ -112,7 +110,7 @@ TEST_F(CommandLineRunTest, HelpWithSilentShowsNoBoxAndEndsWithTwo) {
     EXPECT_EQ(platform.log, expected);
 
     FakePlatform noLog;
-    EXPECT_EQ(RunCommandLine(noLog, ParseCommandLine({"-help", "-QUIET"})), 2);
+    EXPECT_EQ(RunOn(noLog, {"-help", "-QUIET"}), 2);
     EXPECT_EQ(noLog.standardOutput, expected);
     EXPECT_EQ(noLog.Count("log "), 0);
     for (const FakePlatform* p : {&platform, &noLog}) {
@@ -131,7 +129,7 @@ TEST_F(CommandLineRunTest, NotUnderstoodEndsWithTwoAndInstallsNothing) {
     EXPECT_EQ(platform.messages[0].style, MessageBoxStyle::kCritical);
 
     FakePlatform silent;
-    EXPECT_EQ(RunCommandLine(silent, ParseCommandLine({"/S", "/bogus"})), 2);
+    EXPECT_EQ(RunOn(silent, {"/S", "/bogus"}), 2);
     EXPECT_TRUE(silent.messages.empty());
     EXPECT_EQ(silent.standardOutput,
               "Tarnwick: unknown switch \"/bogus\"; nothing was installed. Run tarnwick.exe /? for the usage.\r\n");

@@ -3,6 +3,8 @@
 // which order.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <map>
 #include <new>
@@ -14,6 +16,7 @@
 
 #include "installer/install_state.h"
 #include "platform/platform_services.h"
+#include "ui/command_line.h"
 
 namespace tarnwick::testing {
 
@@ -498,6 +501,21 @@ private:
         if (!folders.contains(Parent(path))) return FileResult::kPathNotFound;
         return files.contains(path) ? FileResult::kOk : FileResult::kFileNotFound;
     }
+};
+
+// Runs the command line `arguments` on `platform` as the program does: its
+// exit code, or none where the window opens.
+inline std::optional<int> RunOn(FakePlatform& platform, const std::vector<std::string>& arguments) {
+    return RunCommandLine(platform, ParseCommandLine(arguments));
+}
+
+// A test of unattended runs on the fake platform, where the registration
+// worker starts.
+class UnattendedTest : public ::testing::Test {
+protected:
+    UnattendedTest() { platform.workerStarts = true; }
+    std::optional<int> Run(const std::vector<std::string>& arguments = {"/S"}) { return RunOn(platform, arguments); }
+    FakePlatform platform;
 };
 
 }  // namespace tarnwick::testing

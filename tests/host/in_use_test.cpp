@@ -17,21 +17,15 @@ using Use = FakePlatform::Use;
 
 constexpr const char* kReal = "C:\\WINDOWS\\SysWOW64";
 
-class InUseTest : public ::testing::Test {
+class InUseTest : public testing::UnattendedTest {
 protected:
     InUseTest() {
-        platform.workerStarts = true;
         // Older copies installed, so that each is to be replaced.
         for (std::string_view component : kComponentTable) {
             platform.files[platform.Installed(std::string(component))] = {FileVersion{0, 9, 0, 0}, "old"};
         }
     }
-    int Run(const std::vector<std::string>& arguments = {"/S"}) {
-        return RunCommandLine(platform, ParseCommandLine(arguments)).value_or(-1);
-    }
     std::string Content(const std::string& path) { return platform.files.contains(path) ? platform.files[path].content : "(none)"; }
-
-    FakePlatform platform;
 };
 
 TEST_F(InUseTest, ALoadedFileIsSetAsideTheNewOneGoesInAndTheOldGoesAtTheRestart) {
@@ -110,7 +104,7 @@ TEST_F(InUseTest, AFailureWinsOverARestartAndNothingWaitsWithoutTheRightsToRecor
         const std::string installed = plain.Installed("MSINET.OCX");
         plain.files[installed] = {FileVersion{0, 9, 0, 0}, "old"};
         plain.inUse[installed] = use;
-        EXPECT_EQ(RunCommandLine(plain, ParseCommandLine({"/S"})), 1);
+        EXPECT_EQ(RunOn(plain, {"/S"}), 1);
         EXPECT_TRUE(plain.Said("MSINET.OCX:Permission denied\r\n"));
         std::vector<std::string> files;
         for (const auto& [path, file] : plain.files) {
@@ -142,7 +136,7 @@ TEST_F(InUseTest, EachStepOfTheSwapFailingLeavesTheOldFileInPlaceOrForTheNextRun
     broken.files[installed] = {FileVersion{0, 9, 0, 0}, "old"};
     broken.inUse[installed] = Use::kLoaded;
     broken.stepFailures = {"move " + installed, "rename " + installed};
-    EXPECT_EQ(RunCommandLine(broken, ParseCommandLine({"/S"})), 1);
+    EXPECT_EQ(RunOn(broken, {"/S"}), 1);
     EXPECT_FALSE(broken.files.contains(installed));
     EXPECT_EQ(broken.files[aside].content, "old");
     broken.stepFailures.clear();
@@ -150,7 +144,7 @@ TEST_F(InUseTest, EachStepOfTheSwapFailingLeavesTheOldFileInPlaceOrForTheNextRun
     broken.leftovers = {{aside, "MSCOMCTL.OCX"}};
     broken.standardOutput.clear();
     broken.journal.clear();
-    EXPECT_EQ(RunCommandLine(broken, ParseCommandLine({"/S"})), 0);
+    EXPECT_EQ(RunOn(broken, {"/S"}), 0);
     EXPECT_LT(broken.IndexOf("rename " + aside + " -> " + installed), broken.IndexOf("copy "));
     EXPECT_EQ(broken.files[installed].content, "new MSCOMCTL.OCX");
     EXPECT_FALSE(broken.files.contains(aside));

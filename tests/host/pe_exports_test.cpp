@@ -396,11 +396,7 @@ TEST(PeExportsTest, FuzzedFilesNeverReadOutsideOrLie) {
         // set to values that point home, into the headers, past the end, or
         // claim the world.
         HostileFields hostile;
-        hostile.fields = {0x3C, base.sectionCount, base.optionalSize, base.optionalMagic,
-                          base.rvaCount, base.Directory(kExportIndex), base.Directory(kExportIndex) + 4};
-        for (const std::size_t header : base.sectionHeaders) {
-            for (const std::size_t field : {8, 12, 16, 20}) hostile.fields.push_back(header + field);
-        }
+        hostile.fields = base.HostileHeaderFields(false, {kExportIndex});
         for (const std::size_t field : {12, 20, 24, 28, 32, 36}) hostile.fields.push_back(base.directory + field);
         for (std::size_t at = base.functions; at < base.ordinals; at += 4) hostile.fields.push_back(at);
         for (std::size_t at = base.ordinals; at < base.ordinals + 8; at += 2) hostile.fields.push_back(at);

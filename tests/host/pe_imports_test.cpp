@@ -511,13 +511,7 @@ TEST(PeImportsTest, FuzzedFilesNeverReadOutsideOrLie) {
         // and names' addresses set to values that point home, into the
         // headers, past the end, below the image base, or claim the world.
         HostileFields hostile;
-        hostile.fields = {0x3C, base.sectionCount, base.optionalSize, base.optionalMagic,
-                          base.imageBase, base.rvaCount, base.Directory(kImportIndex),
-                          base.Directory(kImportIndex) + 4, base.Directory(kDelayedIndex),
-                          base.Directory(kDelayedIndex) + 4};
-        for (const std::size_t header : base.sectionHeaders) {
-            for (const std::size_t field : {8, 12, 16, 20}) hostile.fields.push_back(header + field);
-        }
+        hostile.fields = base.HostileHeaderFields(true, {kImportIndex, kDelayedIndex});
         for (const std::size_t at : base.descriptors) hostile.fields.push_back(at + kNameField);
         for (const std::size_t at : base.delayedDescriptors) {
             hostile.fields.push_back(at);

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <iostream>
 #include <limits>
 #include <random>
@@ -218,6 +219,26 @@ struct PeSkeleton {
     std::vector<std::size_t> sectionData;     // each section's data
 
     std::size_t Directory(std::size_t index) const { return rvaCount + 4 + 8 * index; }
+
+    // The header fields a fuzz run sets to hostile values, in this order: the
+    // PE header's place, the section count, the optional header's size and
+    // magic, the image base (`withImageBase`), the directory count, the
+    // address and size of each directory of `directories`, and each section
+    // header's sizes and places.
+    std::vector<std::size_t> HostileHeaderFields(bool withImageBase,
+                                                 std::initializer_list<std::size_t> directories) const {
+        std::vector<std::size_t> fields = {0x3C, sectionCount, optionalSize, optionalMagic};
+        if (withImageBase) fields.push_back(imageBase);
+        fields.push_back(rvaCount);
+        for (const std::size_t index : directories) {
+            fields.push_back(Directory(index));
+            fields.push_back(Directory(index) + 4);
+        }
+        for (const std::size_t header : sectionHeaders) {
+            for (const std::size_t field : {8, 12, 16, 20}) fields.push_back(header + field);
+        }
+        return fields;
+    }
 };
 
 // The code section every skeleton starts with: a lone `ret`.

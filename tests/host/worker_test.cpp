@@ -15,12 +15,8 @@ using Kind = WorkerVerdict::Kind;
 
 constexpr const char* kHeader = "Tarnwick 1.0.0, system directory C:\\WINDOWS\\system32\r\n";
 
-class WorkerRunTest : public ::testing::Test {
+class WorkerRunTest : public testing::UnattendedTest {
 protected:
-    WorkerRunTest() { platform.workerStarts = true; }
-    int Run(const std::vector<std::string>& arguments) {
-        return RunCommandLine(platform, ParseCommandLine(arguments)).value_or(-1);
-    }
     // The log's line for each component, in table order.
     std::vector<std::string> Lines() const {
         std::vector<std::string> lines;
@@ -32,7 +28,6 @@ protected:
         }
         return lines;
     }
-    FakePlatform platform;
 };
 
 TEST_F(WorkerRunTest, OneWorkerStartedFirstRegistersAllNineAndNoToolIsStarted) {
@@ -139,7 +134,7 @@ TEST_F(WorkerRunTest, AWorkerLostBetweenTwoFilesFailsNeitherAndSaysSo) {
     FakePlatform twice;
     twice.workerStarts = true;
     twice.workerLostBefore["MSCOMCTL.OCX"] = 2;
-    EXPECT_EQ(RunCommandLine(twice, ParseCommandLine({"/S"})), 0);
+    EXPECT_EQ(RunOn(twice, {"/S"}), 0);
     EXPECT_TRUE(twice.Said(
         "    the registration worker crashed (exception 0xC0000005) before it started on MSCOMCTL.OCX, "
         "so MSCOMCTL.OCX goes to a new worker\r\n"
@@ -186,7 +181,7 @@ TEST_F(WorkerRunTest, WhereNoWorkerCanBeHadTheToolRegisters) {
     FakePlatform none;
     none.workerStarts = true;
     none.workerStartsLeft = 0;
-    EXPECT_EQ(RunCommandLine(none, ParseCommandLine({"/S"})), 0);
+    EXPECT_EQ(RunOn(none, {"/S"}), 0);
     EXPECT_EQ(none.Count("start C:\\WINDOWS\\system32\\regsvr32.exe /s "), 9);
     EXPECT_EQ(none.Count("worker take "), 0);
 }
@@ -210,7 +205,7 @@ TEST_F(WorkerRunTest, TheInternalSwitchServesOnlyWithTheRunsHandshake) {
 
     FakePlatform started;
     started.handshakeAccepted = true;
-    EXPECT_EQ(RunCommandLine(started, ParseCommandLine({"/registration-worker=7"})), 0);
+    EXPECT_EQ(RunOn(started, {"/registration-worker=7"}), 0);
     EXPECT_EQ(started.journal, std::vector<std::string>{"serve 7"});
 }
 
